@@ -1,0 +1,245 @@
+// The main window.  The constructor only wires: header, card area (one card per catalogue
+// record), status line, in the order a person sees them from top to bottom.  The actions the
+// buttons call are the window's methods further down.
+#include "main_window.hpp"
+
+#include "module.hpp"
+#include "native_function.hpp"
+#include "styles.hpp"
+#include "texts.hpp"
+
+#include <Python.h>
+
+#include <string>
+
+namespace z47 {
+namespace {
+
+std::string text_of(py::handle value) { return py::str(value).cast<std::string>(); }
+
+// ---- construction --------------------------------------------------------------------------
+
+void set_window_icon(py::handle self)
+{
+    py::object base = global("BASE_Z47_DIR");
+    py::object icon = base / py::str("z47-system-network") / py::str("assets") / py::str("icon_512.png");
+    if (!py::bool_(icon.attr("exists")()))
+        icon = base / py::str("z47-linux-monitor") / py::str("assets") / py::str("icon_512.png");
+    if (py::bool_(icon.attr("exists")()))
+        self.attr("setWindowIcon")(global("QIcon")(py::str(icon)));
+}
+
+py::object build_header(py::handle self)
+{
+    py::object hdr = global("QFrame")();
+    hdr.attr("setObjectName")("HeaderCard");
+    py::object hl = global("QHBoxLayout")(hdr);
+    hl.attr("setContentsMargins")(16, 12, 16, 12);
+
+    py::object title_col = global("QVBoxLayout")();
+    title_col.attr("setSpacing")(3);
+    py::object lbl_main = global("QLabel")(texts::header_title);
+    lbl_main.attr("setFont")(clean_font(13));
+    lbl_main.attr("setStyleSheet")(style::header_title);
+    py::object lbl_sub = global("QLabel")(texts::header_subtitle);
+    lbl_sub.attr("setFont")(clean_font(10));
+    lbl_sub.attr("setStyleSheet")(style::header_subtitle);
+    title_col.attr("addWidget")(lbl_main);
+    title_col.attr("addWidget")(lbl_sub);
+
+    py::object btn_install_all = global("QPushButton")(texts::install_all_button);
+    btn_install_all.attr("setFont")(clean_font(10));
+    btn_install_all.attr("setCursor")(global("Qt").attr("PointingHandCursor"));
+    btn_install_all.attr("setFixedHeight")(38);
+    btn_install_all.attr("setToolTip")(texts::install_all_tooltip);
+    btn_install_all.attr("setStyleSheet")(style::install_all_button);
+    // A bound method: PyQt keeps the window weakly and passes the click's flag, which
+    // install_all accepts and ignores.
+    btn_install_all.attr("clicked").attr("connect")(self.attr("install_all"));
+
+    hl.attr("addLayout")(title_col, 1);
+    hl.attr("addWidget")(btn_install_all);
+    return hdr;
+}
+
+// The click handler of one card button: calls window.<action>(record) with the card's own
+// record.  The window is held weakly so that a card does not keep its window alive.
+py::object make_click_handler(py::handle self, py::handle prog, const char* action)
+{
+    FunctionSpec spec{.name = "_on_click", .qualname = std::string("Z47InstallerCenter.") + action + ".<click>",
+                      .varargs = "_args", .file = __FILE_NAME__, .line = __LINE__};
+    py::object window_ref = py::reinterpret_steal<py::object>(PyWeakref_NewRef(self.ptr(), nullptr));
+    if (!window_ref)
+        throw py::error_already_set();
+    return make_function(std::move(spec), [](const Call& call) -> py::object {
+        py::object window = py::reinterpret_borrow<py::object>(PyWeakref_GetObject(call.closure[0].ptr()));
+        if (window.is_none())
+            return py::none();
+        try {
+            window.attr(call.closure[2])(call.closure[1]);
+        } catch (py::error_already_set& e) {
+            // An exception out of a slot would end the whole process; report it instead.
+            e.restore();
+            PyErr_WriteUnraisable(call.closure[0].ptr());
+        }
+        return py::none();
+    }, py::make_tuple(window_ref, prog, py::str(action)));
+}
+
+struct CardButton {
+    const char* text;
+    const char* tooltip_tail;
+    const char* bg;
+    const char* fg;
+    const char* border;
+    const char* action;
+};
+
+const CardButton card_buttons[] = {
+    {texts::button_install, texts::tooltip_install, "#0284C7", "#FFFFFF", "#0369A1", "install_one"},
+    {texts::button_launch, texts::tooltip_launch, "#ECFDF5", "#15803D", "#86EFAC", "launch_one"},
+    {texts::button_uninstall, texts::tooltip_uninstall, "#FEF2F2", "#DC2626", "#FCA5A5", "uninstall_one"},
+};
+
+py::object build_card_button(py::handle self, py::handle prog, const CardButton& b)
+{
+    py::object btn = global("QPushButton")(b.text);
+    btn.attr("setFont")(clean_font(10));
+    btn.attr("setCursor")(global("Qt").attr("PointingHandCursor"));
+    btn.attr("setFixedHeight")(36);
+    btn.attr("setToolTip")(text_of(prog["title"]) + b.tooltip_tail);
+    btn.attr("setStyleSheet")(self.attr("_btn_style")(b.bg, b.fg, b.border));
+    btn.attr("clicked").attr("connect")(make_click_handler(self, prog, b.action));
+    return btn;
+}
+
+void build_card(py::handle self, py::handle prog, py::handle cards_layout)
+{
+    py::object card = global("QFrame")();
+    card.attr("setObjectName")("Card");
+    py::object cl = global("QHBoxLayout")(card);
+    cl.attr("setContentsMargins")(18, 14, 18, 14);
+    cl.attr("setSpacing")(14);
+
+    py::object info_col = global("QVBoxLayout")();
+    info_col.attr("setSpacing")(4);
+    py::object t_lbl = global("QLabel")(text_of(prog["title"]) + "  (" + text_of(prog["version"]) + ")");
+    t_lbl.attr("setFont")(clean_font(11));
+    t_lbl.attr("setWordWrap")(true);
+    t_lbl.attr("setStyleSheet")(style::card_title(text_of(prog["accent"])));
+    py::object d_lbl = global("QLabel")(text_of(prog["desc"]));
+    d_lbl.attr("setFont")(clean_font(9));
+    d_lbl.attr("setWordWrap")(true);
+    d_lbl.attr("setStyleSheet")(style::card_description);
+    info_col.attr("addWidget")(t_lbl);
+    info_col.attr("addWidget")(d_lbl);
+
+    py::object btn_col = global("QHBoxLayout")();
+    btn_col.attr("setSpacing")(8);
+    for (const CardButton& b : card_buttons)
+        btn_col.attr("addWidget")(build_card_button(self, prog, b));
+
+    cl.attr("addLayout")(info_col, 1);
+    cl.attr("addLayout")(btn_col);
+    cards_layout.attr("addWidget")(card);
+}
+
+py::object build_card_area(py::handle self)
+{
+    py::object scroll = global("QScrollArea")();
+    scroll.attr("setWidgetResizable")(true);
+    scroll.attr("setFrameShape")(global("QFrame").attr("NoFrame"));
+    scroll.attr("setStyleSheet")(style::scroll_area);
+
+    py::object cards_container = global("QWidget")();
+    py::object cards_layout = global("QVBoxLayout")(cards_container);
+    cards_layout.attr("setContentsMargins")(0, 0, 4, 0);
+    cards_layout.attr("setSpacing")(10);
+    for (py::handle prog : global("PROGRAMS"))
+        build_card(self, prog, cards_layout);
+    cards_layout.attr("addStretch")();  // cards keep their heights, packed at the top
+    scroll.attr("setWidget")(cards_container);
+    return scroll;
+}
+
+py::object build_status_line(py::handle self)
+{
+    py::object lbl_status = global("QLabel")(texts::status_ready);
+    self.attr("lbl_status") = lbl_status;
+    lbl_status.attr("setFont")(clean_font(9));
+    lbl_status.attr("setStyleSheet")(style::status_line);
+    return lbl_status;
+}
+
+py::object make_init(py::list class_cell)
+{
+    FunctionSpec spec{.name = "__init__", .qualname = "Z47InstallerCenter.__init__", .params = {"self"},
+                      .annotations = {{"return", "None"}}, .file = __FILE_NAME__, .line = __LINE__};
+    return make_function(std::move(spec), [](const Call& call) -> py::object {
+        py::handle self = call[0];
+        super_of(call.closure[0].cast<py::list>()[0], self).attr("__init__")();
+        self.attr("_workers") = py::list();
+        self.attr("setWindowTitle")(py::str(texts::window_title) + global("CREDITS_LINE"));
+        self.attr("setMinimumSize")(760, 480);
+        self.attr("resize")(1120, 740);
+        set_window_icon(self);
+
+        py::object root = global("QWidget")();
+        self.attr("setCentralWidget")(root);
+        root.attr("setStyleSheet")(style::window);
+        py::object layout = global("QVBoxLayout")(root);
+        layout.attr("setContentsMargins")(18, 16, 18, 14);
+        layout.attr("setSpacing")(10);
+        layout.attr("addWidget")(build_header(self));
+        layout.attr("addWidget")(build_card_area(self), 1);
+        layout.attr("addWidget")(build_status_line(self));
+        return py::none();
+    }, py::make_tuple(class_cell));
+}
+
+// ---- actions -------------------------------------------------------------------------------
+
+py::object make_action(const char* name, std::vector<std::string> params,
+                       std::vector<std::pair<std::string, std::string>> annotations, Body body,
+                       std::string varargs = "")
+{
+    FunctionSpec spec{.name = name, .qualname = std::string("Z47InstallerCenter.") + name,
+                      .params = std::move(params), .varargs = std::move(varargs),
+                      .annotations = std::move(annotations), .file = __FILE_NAME__, .line = __LINE__};
+    return make_function(std::move(spec), std::move(body));
+}
+
+py::object not_yet(const Call&) { return py::none(); }
+
+}  // namespace
+
+py::object make_installer_center_class()
+{
+    py::list class_cell(1);  // filled once the class exists, for super() in __init__
+    py::dict ns;
+    ns["__module__"] = module_name;
+    ns["__qualname__"] = "Z47InstallerCenter";
+    ns["__init__"] = make_init(class_cell);
+    ns["_btn_style"] = py::module_::import("builtins").attr("staticmethod")(make_btn_style());
+    ns["_run_scripts_async"] = make_action(
+        "_run_scripts_async", {"self", "scripts", "status_txt", "on_finished"},
+        {{"scripts", "List[Path]"}, {"status_txt", "str"}, {"on_finished", "Callable[[bool, str], None]"},
+         {"return", "None"}},
+        not_yet);
+    ns["install_one"] = make_action("install_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, not_yet);
+    ns["launch_one"] = make_action("launch_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, not_yet);
+    ns["uninstall_one"] =
+        make_action("uninstall_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, not_yet);
+    ns["install_all"] = make_action("install_all", {"self"}, {{"return", "None"}}, not_yet, "_args");
+    py::object cls = make_class(global("QMainWindow"), "Z47InstallerCenter", ns);
+    class_cell[0] = cls;
+    return cls;
+}
+
+void finish_running_scripts(py::handle window)
+{
+    for (py::handle worker : py::list(window.attr("_workers")))
+        worker.attr("wait")();
+}
+
+}  // namespace z47

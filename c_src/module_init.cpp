@@ -1,0 +1,265 @@
+// Z47_Kurulum_Merkezi: the installer centre, as a Python extension module.
+//
+// Importing it runs, once per process, what a Python module of this shape would run:
+//
+//     import os, subprocess, sys
+//     from pathlib import Path
+//     from typing import Callable, List
+//     os.environ.setdefault("QT_AUTO_SCREEN_SCALE_FACTOR", "1")
+//     os.environ.setdefault("QT_ENABLE_HIGHDPI_SCALING", "1")
+//     CREDITS_LINE = "..."
+//     BASE_Z47_DIR = Path(__file__).resolve().parent
+//     if str(BASE_Z47_DIR) not in sys.path: sys.path.insert(0, str(BASE_Z47_DIR))
+//     from PyQt5.QtCore import Qt, QThread, pyqtSignal
+//     from PyQt5.QtGui import QFont, QIcon
+//     from PyQt5.QtWidgets import QApplication, QFrame, ...
+//     PY_EXEC = sys.executable or "python3"
+//     PROGRAMS = [...]                      # catalogue.cpp
+//     def clean_font(size_pt: int) -> QFont  # styles.cpp
+//     class ScriptWorker(QThread)            # script_worker.cpp
+//     class Z47InstallerCenter(QMainWindow)  # main_window.cpp
+//     def main() -> None
+//
+// The module object is made once per process and handed out again on a later import; every
+// name above lives in the module dictionary and is looked up there whenever it is used.
+#include <Python.h>
+
+#include "catalogue.hpp"
+#include "main_window.hpp"
+#include "module.hpp"
+#include "native_function.hpp"
+#include "script_worker.hpp"
+#include "styles.hpp"
+#include "texts.hpp"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace z47 {
+namespace {
+
+// The interpreter that first created the module; the module serves no other.
+int64_t owner_interpreter = -1;
+// The module object, remembered by the exec step from its start until it fails.
+PyObject* remembered_module = nullptr;
+// Set once the exec step has run to its end.
+bool executed = false;
+
+const std::string module_doc =
+    std::string(texts::module_doc_head) + texts::credits_line + "\n" + texts::module_doc_tail;
+
+// ---- create step ---------------------------------------------------------------------------
+
+// Copies spec.<from> to module.__dict__[<to>]; a missing attribute is skipped.
+int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char* to, bool skip_none)
+{
+    PyObject* value = PyObject_GetAttrString(spec, from);
+    if (!value) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+            return -1;
+        PyErr_Clear();
+        return 0;
+    }
+    int rc = (skip_none && value == Py_None) ? 0 : PyDict_SetItemString(dict, to, value);
+    Py_DECREF(value);
+    return rc;
+}
+
+PyObject* module_create(PyObject* spec, PyModuleDef* /*def*/)
+{
+    int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (owner_interpreter == -1) {
+        owner_interpreter = current;
+    } else if (current != owner_interpreter) {
+        PyErr_SetString(PyExc_ImportError,
+                        "Interpreter change detected - this module can only be loaded into one "
+                        "interpreter per process.");
+        return nullptr;
+    }
+    if (remembered_module)
+        return Py_NewRef(remembered_module);
+
+    PyObject* name = PyObject_GetAttrString(spec, "name");
+    if (!name)
+        return nullptr;
+    PyObject* module = PyModule_NewObject(name);
+    Py_DECREF(name);
+    if (!module)
+        return nullptr;
+    PyObject* dict = PyModule_GetDict(module);
+    if (copy_spec_attr(spec, dict, "loader", "__loader__", false) < 0 ||
+        copy_spec_attr(spec, dict, "origin", "__file__", false) < 0 ||
+        copy_spec_attr(spec, dict, "parent", "__package__", false) < 0 ||
+        copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", true) < 0) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
+}
+
+// ---- exec step -----------------------------------------------------------------------------
+
+// Each statement first records its line, so that a failure is reported where it happened.
+#define STEP line = __LINE__;
+
+void warn_on_version_mismatch()
+{
+    py::object info = py::module_::import("sys").attr("version_info");
+    int major = info.attr("major").cast<int>();
+    int minor = info.attr("minor").cast<int>();
+    if (major == PY_MAJOR_VERSION && minor == PY_MINOR_VERSION)
+        return;
+    if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                         "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
+                         PY_MAJOR_VERSION, PY_MINOR_VERSION, module_name, "does not match", major, minor) < 0)
+        throw py::error_already_set();
+}
+
+void import_names(py::dict d, const char* from, std::initializer_list<const char*> names)
+{
+    py::module_ source = py::module_::import(from);
+    for (const char* name : names)
+        d[name] = source.attr(name);
+}
+
+py::object make_main();
+
+void run_module_body(py::dict d, int& line)
+{
+    STEP warn_on_version_mismatch();
+    STEP d["os"] = py::module_::import("os");
+    STEP d["subprocess"] = py::module_::import("subprocess");
+    STEP d["sys"] = py::module_::import("sys");
+    STEP import_names(d, "pathlib", {"Path"});
+    STEP import_names(d, "typing", {"Callable", "List"});
+
+    // Qt reads these when the application is created, so they must be in place first.
+    STEP global("os").attr("environ").attr("setdefault")("QT_AUTO_SCREEN_SCALE_FACTOR", "1");
+    STEP global("os").attr("environ").attr("setdefault")("QT_ENABLE_HIGHDPI_SCALING", "1");
+
+    STEP d["CREDITS_LINE"] = texts::credits_line;
+    STEP d["BASE_Z47_DIR"] = global("Path")(d["__file__"]).attr("resolve")().attr("parent");
+    STEP {
+        py::str base(global("BASE_Z47_DIR"));
+        py::list path = global("sys").attr("path");
+        if (!path.contains(base))
+            path.insert(0, base);
+    }
+
+    STEP import_names(d, "PyQt5.QtCore", {"Qt", "QThread", "pyqtSignal"});
+    STEP import_names(d, "PyQt5.QtGui", {"QFont", "QIcon"});
+    STEP import_names(d, "PyQt5.QtWidgets",
+                      {"QApplication", "QFrame", "QHBoxLayout", "QLabel", "QMainWindow", "QMessageBox",
+                       "QPushButton", "QScrollArea", "QVBoxLayout", "QWidget"});
+
+    STEP {
+        py::object executable = global("sys").attr("executable");
+        d["PY_EXEC"] = py::bool_(executable) ? executable : py::str("python3");
+    }
+    STEP d["PROGRAMS"] = build_programs();
+
+    STEP d["clean_font"] = make_clean_font();
+    STEP d["ScriptWorker"] = make_script_worker_class();
+    STEP d["Z47InstallerCenter"] = make_installer_center_class();
+    STEP d["main"] = make_main();
+
+    STEP if (py::str(d["__name__"]).equal(py::str("__main__"))) global("main")();
+}
+
+int module_exec(PyObject* module)
+{
+    if (executed) {
+        if (module == remembered_module)
+            return 0;
+        PyErr_SetString(PyExc_RuntimeError,
+                        "Module 'Z47_Kurulum_Merkezi' has already been imported. Re-initialisation is "
+                        "not supported.");
+        return -1;
+    }
+    Py_XSETREF(remembered_module, Py_NewRef(module));
+    int line = __LINE__;
+    try {
+        run_module_body(py::reinterpret_borrow<py::dict>(PyModule_GetDict(module)), line);
+        executed = true;
+        return 0;
+    } catch (...) {
+        set_python_error_from_current_exception();
+    }
+    if (!PyErr_Occurred())
+        PyErr_SetString(PyExc_ImportError, "init Z47_Kurulum_Merkezi");
+    _PyTraceback_Add("init Z47_Kurulum_Merkezi", __FILE_NAME__, line);
+    Py_CLEAR(remembered_module);  // a later import starts again from scratch
+    return -1;
+}
+
+// ---- main ----------------------------------------------------------------------------------
+
+py::object make_main()
+{
+    FunctionSpec spec{.name = "main", .qualname = "main", .annotations = {{"return", "None"}},
+                      .file = __FILE_NAME__, .line = __LINE__,
+                      .traceback_name = "Z47_Kurulum_Merkezi.main"};
+    return make_function(std::move(spec), [](const Call& call) -> py::object {
+        int& line = call.line;
+        STEP py::object QApplication = global("QApplication");
+        STEP py::object Qt = global("Qt");
+        STEP QApplication.attr("setAttribute")(Qt.attr("AA_EnableHighDpiScaling"), true);
+        STEP QApplication.attr("setAttribute")(Qt.attr("AA_UseHighDpiPixmaps"), true);
+        STEP py::object app = QApplication(global("sys").attr("argv"));
+        STEP app.attr("setFont")(global("QFont")("Roboto", 10, global("QFont").attr("Bold")));
+        STEP py::object win = global("Z47InstallerCenter")();
+        STEP win.attr("show")();
+        STEP py::object code = app.attr("exec_")();
+        STEP finish_running_scripts(win);
+        STEP global("sys").attr("exit")(code);
+        return py::none();
+    });
+}
+
+#undef STEP
+
+// ---- module definition ---------------------------------------------------------------------
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(module_create)},
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    module_name,
+    module_doc.c_str(),
+    0,        // no per-module state: everything lives in the module dictionary
+    nullptr,  // no method table: the functions are attributes made by the exec step
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+py::dict module_dict()
+{
+    return py::reinterpret_borrow<py::dict>(PyModule_GetDict(remembered_module));
+}
+
+py::object global(const char* name)
+{
+    py::dict d = module_dict();
+    PyObject* value = PyDict_GetItemString(d.ptr(), name);
+    if (!value) {
+        PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+        throw py::error_already_set();
+    }
+    return py::reinterpret_borrow<py::object>(value);
+}
+
+}  // namespace z47
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_Z47_Kurulum_Merkezi()
+{
+    return PyModuleDef_Init(&z47::module_def);
+}
