@@ -1,0 +1,114 @@
+"""Shared fixtures: the built module, real tool folders in a temporary directory, and a
+recorder for the window's message boxes."""
+import os
+import pathlib
+import stat
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+STAGE = ROOT / "build" / "centre"
+MODULE_NAME = "Z47_Kurulum_Merkezi"
+
+if str(STAGE) not in sys.path:
+    sys.path.insert(0, str(STAGE))
+
+FOLDERS = [
+    "z47-linux-monitor",
+    "z47-vpn-adblocker",
+    "z47-delmo",
+    "z47-system-network",
+    "z47-cloud",
+    "z47-remote-desktop",
+]
+
+
+@pytest.fixture(scope="session")
+def centre():
+    """The built module, imported once for the whole test process."""
+    import importlib
+
+    return importlib.import_module(MODULE_NAME)
+
+
+class ToolTree:
+    """Tool folders under a temporary base directory that the module uses as BASE_Z47_DIR."""
+
+    def __init__(self, base: pathlib.Path):
+        self.base = base
+
+    def folder(self, name: str) -> pathlib.Path:
+        path = self.base / name
+        path.mkdir(parents=True, exist_ok=True)
+        return path
+
+    def script(self, folder: str, name: str, body: str) -> pathlib.Path:
+        """Writes a bash script; it needs no execute bit, the centre runs it with bash."""
+        path = self.folder(folder) / name
+        path.write_text("#!/usr/bin/env bash\n" + body + "\n", encoding="utf-8")
+        path.chmod(path.stat().st_mode & ~(stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH))
+        return path
+
+    def log(self) -> pathlib.Path:
+        return self.base / "runs.log"
+
+    def logged(self) -> list:
+        log = self.log()
+        return log.read_text(encoding="utf-8").splitlines() if log.exists() else []
+
+
+@pytest.fixture
+def tool_tree(tmp_path, monkeypatch, centre):
+    """Empty tool folders in a temp dir, with BASE_Z47_DIR pointing at it."""
+    base = tmp_path / "centre"
+    base.mkdir()
+    tree = ToolTree(base)
+    for name in FOLDERS:
+        tree.folder(name)
+    monkeypatch.setattr(centre, "BASE_Z47_DIR", centre.Path(str(base)))
+    return tree
+
+
+class MessageBoxRecorder:
+    """Stands in for QMessageBox's static calls and records them; `answer` is what
+    `question` returns."""
+
+    def __init__(self, real):
+        self.calls = []
+        self.answer = real.No
+        self.Yes = real.Yes
+        self.No = real.No
+        self.Ok = real.Ok
+
+    def _record(self, kind, parent, title, text, *rest):
+        self.calls.append((kind, parent, title, text) + tuple(rest))
+
+    def information(self, parent, title, text, *rest):
+        self._record("information", parent, title, text, *rest)
+        return self.Ok
+
+    def warning(self, parent, title, text, *rest):
+        self._record("warning", parent, title, text, *rest)
+        return self.Ok
+
+    def question(self, parent, title, text, *rest):
+        self._record("question", parent, title, text, *rest)
+        return self.answer
+
+
+@pytest.fixture
+def boxes(monkeypatch, centre):
+    recorder = MessageBoxRecorder(centre.QMessageBox)
+    monkeypatch.setattr(centre, "QMessageBox", recorder)
+    return recorder
+
+
+@pytest.fixture
+def window(qtbot, centre):
+    win = centre.Z47InstallerCenter()
+    qtbot.addWidget(win)
+    yield win
+    # Leave no worker thread behind for the next test.
+    for worker in list(win._workers):
+        worker.wait()
