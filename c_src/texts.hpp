@@ -38,4 +38,65 @@ inline constexpr const char* tooltip_install = " aracını sisteminize kurar ve 
 inline constexpr const char* tooltip_launch = " masaüstü arayüzünü hemen açar.";
 inline constexpr const char* tooltip_uninstall = " kısayollarını sistemden kaldırır.";
 
+// Status line.  Every action's text starts with one of these markers.
+inline constexpr const char* mark_running = "⏳ ";
+inline constexpr const char* mark_done = "✓ ";
+inline constexpr const char* mark_error = "⚠️ Hata: ";
+inline constexpr const char* mark_started = "▶ ";
+inline constexpr const char* mark_removed = "🛑 ";
+
+// Message boxes.
+inline constexpr const char* error_prefix = "Hata: ";
+inline constexpr const char* credits_prefix = "\n\n🛡️ ";
+
+// Installing one tool ("⏳ " + title + ...).
+inline constexpr const char* installing_tail = " kuruluyor, lütfen bekleyin...";
+inline constexpr const char* installed_status_tail = " başarıyla kuruldu ve başlatıldı.";
+inline constexpr const char* installed_box_tail = " başarıyla kuruldu ve başlatıldı!";
+inline constexpr const char* install_done_caption = "Kurulum Tamamlandı";
+inline constexpr const char* install_error_caption = "Kurulum Hatası";
+
+// Installing every tool.
+inline constexpr const char* installing_all = "⏳ Tüm Z47 programları arka planda kuruluyor...";
+inline constexpr const char* installed_all_status = "✓ Tüm Z47 yazılımları başarıyla kuruldu ve başlatıldı!";
+inline constexpr const char* installed_all_caption = "Z47 Kurulum Merkezi";
+inline constexpr const char* installed_all_box =
+    "✓ Tüm Z47 programları (Z47 Monitor, Z47 Morvek, Z47 Delmo, Z47 Sistem ve Ağ, Z47 Sevra) başarıyla kuruldu!";
+
+// Starting a tool.
+inline constexpr const char* started_tail = " başlatıldı.";
+inline constexpr const char* launch_error_caption = "Başlatma Hatası";
+inline constexpr const char* launch_file_missing = "Başlatılacak dosya bulunamadı: ";
+
+// Removing a tool.
+inline constexpr const char* uninstall_question_caption = "Kaldırma Onayı";
+inline constexpr const char* uninstall_question_tail =
+    " uygulamasını sistemden kaldırmak istediğinize emin misiniz?\n"
+    "(Klasördeki kurulum dosyalarınız silinmez, dilediğiniz zaman tekrar kurabilirsiniz.)";
+inline constexpr const char* uninstalling_tail = " kaldırılıyor...";
+inline constexpr const char* uninstalled_tail = " kaldırıldı.";
+inline constexpr const char* uninstall_error_caption = "Kaldırma Hatası";
+
+// ---- Script worker: the result of a run of install or removal scripts -------------------
+// Shown after "Hata: " / "⚠️ Hata: " when a run fails.
+
+inline constexpr const char* scripts_succeeded = "İşlem başarıyla tamamlandı.";
+
+// A script that ran past the time limit: "\"bash " + path + "\" komutu 45 saniyelik ...".
+inline constexpr const char* timeout_head = "\"bash ";
+inline constexpr const char* timeout_middle = "\" komutu ";
+inline constexpr const char* timeout_tail = " saniyelik süre sınırı içinde bitmediği için durduruldu.";
+
+// Scripts that ended badly, named folder/file, in one sentence:
+//   "z47-delmo/kur.sh betiği 2 çıkış koduyla sonlandı."
+//   "z47-delmo/kur.sh betiği 2 ve z47-cloud/kur.sh betiği 1 çıkış koduyla sonlandı."
+//   "z47-delmo/kur.sh betiği 2 çıkış koduyla ve z47-cloud/kur.sh betiği 9 numaralı sinyalle sonlandı."
+// A phrase shared by neighbouring scripts is said once, after the last of them.
+inline constexpr const char* failed_script = " betiği ";
+inline constexpr const char* failed_by_exit = " çıkış koduyla";
+inline constexpr const char* failed_by_signal = " numaralı sinyalle";
+inline constexpr const char* failed_list_comma = ", ";
+inline constexpr const char* failed_list_and = " ve ";
+inline constexpr const char* failed_end = " sonlandı.";
+
 }  // namespace z47::texts
