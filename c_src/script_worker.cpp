@@ -1,13 +1,249 @@
 // ScriptWorker: the window hands it a list of script paths; on its own thread it runs each
 // present script with bash, one after another, and reports one result through done_signal.
+//
+// As Python it would read:
+//
+//     class ScriptWorker(QThread):
+//         """Arayüzün donmaması için kurulum betiklerini arka planda çalıştırır."""
+//         done_signal = pyqtSignal(bool, str)
+//
+//         def __init__(self, scripts: List[Path]) -> None:
+//             super().__init__()
+//             self.scripts = scripts
+//
+//         def run(self) -> None:
+//             try:
+//                 failed = []
+//                 for script in self.scripts:
+//                     if not Path(script).exists():      # looked at when reached, links followed
+//                         continue
+//                     if sys.platform == "win32":         # no script ever runs on Windows
+//                         continue
+//                     proc = subprocess.Popen(["bash", os.fsencode(script)])
+//                     try:
+//                         status = proc.wait(timeout=45)
+//                     except subprocess.TimeoutExpired:
+//                         proc.kill(); proc.wait()
+//                         raise TimeoutError(f'"bash {script}" komutu 45 saniyelik ...')
+//                     if status != 0:
+//                         failed.append((script, status))  # the run fails, the rest still run
+//                 ok, msg = not failed, sentence_about(failed) or "İşlem başarıyla tamamlandı."
+//             except BaseException as error:
+//                 ok, msg = False, str(error)
+//             self.done_signal.emit(ok, msg)
+//
+// Everything between reading a path and emitting (the existence test, starting bash, the wait
+// of up to 45 seconds, the kill) runs with the interpreter lock released, so a worker never
+// holds up the window's thread, however many run at once.
 #include "script_worker.hpp"
 
 #include "module.hpp"
 #include "native_function.hpp"
+#include "process.hpp"
 #include "texts.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace z47 {
 namespace {
+
+// Each script gets this long, counted from its own start.
+constexpr std::chrono::seconds script_time_limit{45};
+
+// A script that ran and ended badly, as the final message names it.
+struct Failure {
+    std::string path;  // file-system bytes
+    process::Ending ending;
+};
+
+struct Result {
+    bool ok;
+    py::str msg;
+};
+
+// ---- paths -----------------------------------------------------------------------------------
+
+// The path as the bytes the system sees (os.fsencode: str, bytes and Path objects alike).
+std::string fs_bytes(py::handle script)
+{
+    return global("os").attr("fsencode")(script).cast<std::string>();
+}
+
+// The path as readable text; bytes that do not decode are shown as \x.. escapes, never lost.
+py::str shown(const std::string& path)
+{
+    py::bytes raw(path);
+    return raw.attr("decode")(global("sys").attr("getfilesystemencoding")(), "backslashreplace");
+}
+
+// "z47-delmo/kur.sh": every tool's script has the same file name, so its folder tells them apart.
+py::str short_name(const std::string& path)
+{
+    py::object os_path = global("os").attr("path");
+    py::str text = shown(path);
+    py::str name = os_path.attr("basename")(text);
+    py::str folder = os_path.attr("basename")(os_path.attr("dirname")(text));
+    return py::len(folder) > 0 ? py::str(folder + py::str("/") + name) : name;
+}
+
+// The errors after which nothing can be at the path: the script is missing, not unreadable.
+// (A name too long for the system cannot name a file either.)
+bool means_missing(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ELOOP || error == EBADF || error == ENAMETOOLONG;
+}
+
+// 0 when something is at the path (links followed), -1 when nothing is, otherwise the errno
+// that stopped the test.  Called without the interpreter lock: a stat can wait on a slow disk.
+int probe(const std::string& path)
+{
+    if (path.find('\0') != std::string::npos)
+        return -1;  // no file can have such a name
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0)
+        return 0;
+    return means_missing(errno) ? -1 : errno;
+}
+
+// ---- errors ----------------------------------------------------------------------------------
+
+// Raises the OSError subclass Python itself would, so its text reads as Python's does:
+// "[Errno 2] No such file or directory: 'bash'".
+[[noreturn]] void raise_os_error(int error, py::handle filename)
+{
+    errno = error;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
+    throw py::error_already_set();
+}
+
+[[noreturn]] void raise_timeout(const std::string& path)
+{
+    py::str text = py::str(texts::timeout_head) + shown(path) + py::str(texts::timeout_middle) +
+                   py::str(std::to_string(script_time_limit.count())) + py::str(texts::timeout_tail);
+    PyErr_SetObject(PyExc_TimeoutError, text.ptr());
+    throw py::error_already_set();
+}
+
+// The text a failed run reports for an error: its message, or its kind when it has none.
+py::str error_text(const py::error_already_set& error)
+{
+    try {
+        py::str text(error.value());
+        if (py::len(text) > 0)
+            return text;
+    } catch (py::error_already_set&) {
+        // an exception whose __str__ fails still has a name worth showing
+    }
+    return py::str(error.type().attr("__name__"));
+}
+
+// ---- the run ---------------------------------------------------------------------------------
+
+bool on_windows()
+{
+    py::object platform = global("sys").attr("platform");
+    return platform.equal(py::str("win32"));
+}
+
+// Runs one present script to its end; raises when bash cannot start or the time runs out.
+process::Ending run_script(const std::string& path)
+{
+    process::Start start;
+    process::Ending ending{process::Ending::exited, 0};
+    {
+        py::gil_scoped_release unlocked;
+        auto started = std::chrono::steady_clock::now();
+        start = process::start_bash(path);
+        if (start.error == 0)
+            ending = process::wait_for(start.pid, started, script_time_limit);
+    }
+    if (start.error != 0)
+        raise_os_error(start.error, py::str("bash"));
+    if (ending.kind == process::Ending::timed_out)
+        raise_timeout(path);
+    return ending;
+}
+
+// One sentence naming every script that failed; see texts.hpp for its forms.
+py::str failure_sentence(const std::vector<Failure>& failed)
+{
+    py::str sentence("");
+    for (std::size_t i = 0; i < failed.size(); ++i) {
+        const process::Ending ending = failed[i].ending;
+        const bool last = i + 1 == failed.size();
+        if (i > 0)
+            sentence = sentence + py::str(last ? texts::failed_list_and : texts::failed_list_comma);
+        sentence = sentence + short_name(failed[i].path) + py::str(texts::failed_script) +
+                   py::str(std::to_string(ending.value));
+        // "2 ve ... 1 çıkış koduyla": a phrase shared with the next script is said once, after it.
+        if (last || failed[i + 1].ending.kind != ending.kind)
+            sentence = sentence + py::str(ending.kind == process::Ending::signalled ? texts::failed_by_signal
+                                                                                     : texts::failed_by_exit);
+    }
+    return sentence + py::str(texts::failed_end);
+}
+
+Result run_scripts(py::handle self)
+{
+    std::vector<Failure> failed;
+    for (py::handle script : py::iter(self.attr("scripts"))) {
+        std::string path = fs_bytes(script);
+        int tested;
+        {
+            py::gil_scoped_release unlocked;
+            tested = probe(path);
+        }
+        if (tested < 0 || on_windows())
+            continue;
+        if (tested > 0)
+            raise_os_error(tested, global("os").attr("fsdecode")(py::bytes(path)));
+        process::Ending ending = run_script(path);
+        if (ending.kind != process::Ending::exited || ending.value != 0)
+            failed.push_back({std::move(path), ending});
+    }
+    if (failed.empty())
+        return {true, py::str(texts::scripts_succeeded)};
+    return {false, failure_sentence(failed)};
+}
+
+// The guarded block of run: whatever goes wrong becomes the run's (False, text).
+Result guarded_run(py::handle self)
+{
+    try {
+        return run_scripts(self);
+    } catch (py::error_already_set& error) {
+        return {false, error_text(error)};
+    } catch (std::exception& error) {
+        return {false, py::str(error.what())};
+    }
+}
+
+py::object make_run()
+{
+    FunctionSpec spec{.name = "run", .qualname = "ScriptWorker.run", .params = {"self"},
+                      .annotations = {{"return", "None"}}, .file = __FILE_NAME__, .line = __LINE__};
+    return make_function(std::move(spec), [](const Call& call) -> py::object {
+        // Nothing may leave run: PyQt ends the whole process when a reimplemented virtual
+        // raises.  An emit that itself fails is reported on stderr as unraisable.
+        py::handle self = call[0];
+        try {
+            Result result = guarded_run(self);
+            self.attr("done_signal").attr("emit")(result.ok, result.msg);
+        } catch (py::error_already_set& error) {
+            error.discard_as_unraisable("ScriptWorker.run");
+        } catch (...) {
+            set_python_error_from_current_exception();
+            PyErr_WriteUnraisable(self.ptr());
+        }
+        return py::none();
+    });
+}
 
 py::object make_init(py::list class_cell)
 {
@@ -20,16 +256,6 @@ py::object make_init(py::list class_cell)
         self.attr("scripts") = call[1];  // the caller's list itself, not a copy
         return py::none();
     }, py::make_tuple(class_cell));
-}
-
-py::object make_run()
-{
-    FunctionSpec spec{.name = "run", .qualname = "ScriptWorker.run", .params = {"self"},
-                      .annotations = {{"return", "None"}}, .file = __FILE_NAME__, .line = __LINE__};
-    return make_function(std::move(spec), [](const Call& call) -> py::object {
-        call[0].attr("done_signal").attr("emit")(true, "İşlem başarıyla tamamlandı.");
-        return py::none();
-    });
 }
 
 }  // namespace

@@ -1,0 +1,36 @@
+// Running one shell script with bash and waiting for it, with a time limit.
+//
+// Plain POSIX and Linux calls, no Python: the worker calls these with the interpreter lock
+// released, so the window's thread keeps running while a script starts, runs and ends.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+
+namespace z47::process {
+
+// How a started script ended.
+struct Ending {
+    enum Kind { exited, signalled, timed_out } kind;
+    int value;  // exit status for `exited`, signal number for `signalled`, 0 for `timed_out`
+};
+
+// What an attempt to start bash gave: the child's pid, or the system's error number.
+struct Start {
+    pid_t pid;  // valid when error == 0
+    int error;  // errno of the failed start (ENOENT when bash is not on PATH, ...)
+};
+
+// Starts `bash <script>` as a child: bash is found through PATH, the script path is its single
+// argument exactly as given (file-system bytes), and the child inherits the environment, the
+// working directory and the standard streams.  No other descriptor reaches the child.
+Start start_bash(const std::string& script);
+
+// Waits until the child ends or `limit` has passed since `started`.  On time-out the child
+// (bash itself, not what it started) is killed with SIGKILL and reaped before returning, so no
+// zombie is ever left behind.
+Ending wait_for(pid_t pid, std::chrono::steady_clock::time_point started, std::chrono::milliseconds limit);
+
+}  // namespace z47::process
