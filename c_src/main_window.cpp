@@ -325,13 +325,28 @@ py::object make_after(const char* qualname, py::tuple closure, F body)
     }, closure);
 }
 
-py::object install_one(const Call& call)
+// Runs an action's preparation (finding scripts, asking, starting the run).  Should it fail,
+// for instance because a tool folder cannot be read, the user is told with the action's own
+// caption instead of the error ending the program from inside a button's slot.
+template <typename F>
+py::object guarded(py::handle self, const char* caption, F action)
 {
-    py::handle self = call[0], prog = call[1];
+    try {
+        action();
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_Exception))
+            throw;
+        report_failure(self, caption, e.value());
+    }
+    return py::none();
+}
+
+void install_one_steps(py::handle self, py::handle prog)
+{
     py::object script = script_path(prog, "kur.sh");
     if (py::str(global("sys").attr("platform")).equal(py::str("win32")) || !exists(script)) {
         self.attr("launch_one")(prog);  // nothing to run here: start the tool as "Çalıştır" does
-        return py::none();
+        return;
     }
     py::object after = make_after("Z47InstallerCenter.install_one.<locals>._after", py::make_tuple(weak(self), prog),
         [](py::handle window, py::tuple closure, bool ok, py::handle msg) {
@@ -346,7 +361,12 @@ py::object install_one(const Call& call)
     py::list scripts;
     scripts.append(script);
     self.attr("_run_scripts_async")(scripts, texts::mark_running + title_of(prog) + texts::installing_tail, after);
-    return py::none();
+}
+
+
+py::object install_one(const Call& call)
+{
+    return guarded(call[0], texts::install_error_caption, [&] { install_one_steps(call[0], call[1]); });
 }
 
 // Where a tool's installed program may be, in the order they are tried.  Empty paths stand
@@ -443,18 +463,17 @@ py::object launch_one(const Call& call)
     return py::none();
 }
 
-py::object uninstall_one(const Call& call)
+void uninstall_one_steps(py::handle self, py::handle prog)
 {
-    py::handle self = call[0], prog = call[1];
     py::object script = script_path(prog, "kaldir.sh");
     if (!exists(script))
-        return py::none();
+        return;
     py::object box = global("QMessageBox");
     py::object ans = box.attr("question")(self, texts::uninstall_question_caption,
                                           title_of(prog) + texts::uninstall_question_tail,
                                           box.attr("Yes") | box.attr("No"), box.attr("No"));
     if (!ans.equal(box.attr("Yes")))
-        return py::none();
+        return;
     py::object after = make_after("Z47InstallerCenter.uninstall_one.<locals>._after", py::make_tuple(weak(self), prog),
         [](py::handle window, py::tuple closure, bool ok, py::handle msg) {
             if (!ok)
@@ -465,12 +484,15 @@ py::object uninstall_one(const Call& call)
     py::list scripts;
     scripts.append(script);
     self.attr("_run_scripts_async")(scripts, texts::mark_running + title_of(prog) + texts::uninstalling_tail, after);
-    return py::none();
 }
 
-py::object install_all(const Call& call)
+py::object uninstall_one(const Call& call)
 {
-    py::handle self = call[0];
+    return guarded(call[0], texts::uninstall_error_caption, [&] { uninstall_one_steps(call[0], call[1]); });
+}
+
+void install_all_steps(py::handle self)
+{
     py::list scripts;
     for (py::handle prog : global("PROGRAMS")) {
         py::object script = script_path(prog, "kur.sh");
@@ -486,7 +508,11 @@ py::object install_all(const Call& call)
                 texts::installed_all_box + std::string(texts::credits_prefix) + text_of(global("CREDITS_LINE")));
         });
     self.attr("_run_scripts_async")(scripts, texts::installing_all, after);
-    return py::none();
+}
+
+py::object install_all(const Call& call)
+{
+    return guarded(call[0], texts::install_error_caption, [&] { install_all_steps(call[0]); });
 }
 
 py::object make_action(const char* name, std::vector<std::string> params,
