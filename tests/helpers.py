@@ -1,0 +1,33 @@
+"""Runs snippets of Python in a fresh interpreter, for behaviour that happens once per process
+(the module's import, main's application object)."""
+import json
+import os
+import pathlib
+import subprocess
+import textwrap
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+STAGE = ROOT / "build" / "centre"
+PYTHON = "/usr/bin/python3"
+
+
+def run_python(code: str, *, env=None, cwd=None, timeout=120, module_dir=STAGE) -> subprocess.CompletedProcess:
+    """Runs `code` with the module's folder first on sys.path; returns the finished process."""
+    full_env = dict(os.environ)
+    full_env.setdefault("QT_QPA_PLATFORM", "offscreen")
+    full_env["PYTHONPATH"] = str(module_dir)
+    if env:
+        for key, value in env.items():
+            if value is None:
+                full_env.pop(key, None)
+            else:
+                full_env[key] = value
+    return subprocess.run([PYTHON, "-c", textwrap.dedent(code)], env=full_env, cwd=cwd, timeout=timeout,
+                          capture_output=True, text=True)
+
+
+def run_json(code: str, **kwargs):
+    """Runs `code`, which prints one JSON document last; returns it decoded."""
+    done = run_python(code, **kwargs)
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout.strip().splitlines()[-1])
