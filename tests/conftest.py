@@ -105,10 +105,10 @@ def boxes(monkeypatch, centre):
 
 
 @pytest.fixture
-def window(qtbot, centre):
+def window(qtbot, centre, boxes):
+    """A main window whose message boxes are recorded, never shown.  At the end every run it
+    started has delivered its result, so nothing of it reaches the next test."""
     win = centre.Z47InstallerCenter()
     qtbot.addWidget(win)
     yield win
-    # Leave no worker thread behind for the next test.
-    for worker in list(win._workers):
-        worker.wait()
+    qtbot.waitUntil(lambda: not win._workers, timeout=120_000)
