@@ -229,6 +229,12 @@ py::object weak(py::handle object)
 
 py::object deref(py::handle ref) { return py::reinterpret_borrow<py::object>(PyWeakref_GetObject(ref.ptr())); }
 
+// A window that still exists on both sides: its Python object and its Qt widget.
+bool is_alive(py::handle window)
+{
+    return !window.is_none() && !truth(py::module_::import("PyQt5.sip").attr("isdeleted")(window));
+}
+
 // Runs `callback(args...)` from a slot: an exception must not leave a slot (PyQt would end the
 // process), so it is reported on standard error instead.
 template <typename... Args>
@@ -319,7 +325,7 @@ py::object make_after(const char* qualname, py::tuple closure, F body)
                       .file = __FILE_NAME__, .line = __LINE__};
     return make_function(std::move(spec), [body](const Call& call) -> py::object {
         py::object window = deref(call.closure[0]);
-        if (!window.is_none())
+        if (is_alive(window))
             body(window, call.closure, truth(call[0]), call[1]);
         return py::none();
     }, closure);

@@ -109,6 +109,7 @@ def window(qtbot, centre, boxes):
     """A main window whose message boxes are recorded, never shown.  At the end every run it
     started has delivered its result, so nothing of it reaches the next test."""
     win = centre.Z47InstallerCenter()
-    qtbot.addWidget(win)
     yield win
     qtbot.waitUntil(lambda: not win._workers, timeout=120_000)
+    win.close()
+    win.deleteLater()
