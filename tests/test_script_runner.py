@@ -1,0 +1,55 @@
+"""The window's background runner: status text first, result on the GUI thread, each run's
+worker kept until its result has arrived."""
+import pytest
+
+OK = "İşlem başarıyla tamamlandı."
+
+
+def wait_results(qtbot, results, count):
+    qtbot.waitUntil(lambda: len(results) >= count, timeout=60_000)
+
+
+def test_empty_run_shows_status_and_reports_success(window, qtbot):
+    results = []
+    window._run_scripts_async([], "⏳ deneme", lambda ok, msg: results.append((ok, msg)))
+    assert window.lbl_status.text() == "⏳ deneme"
+    assert len(window._workers) == 1
+    wait_results(qtbot, results, 1)
+    assert results == [(True, OK)]
+    assert window._workers == []
+
+
+def test_overlapping_runs_each_report_their_own_result_once(window, qtbot, tool_tree):
+    slow = tool_tree.script("z47-delmo", "kur.sh", "sleep 0.5; exit 3")
+    fast = tool_tree.script("z47-cloud", "kur.sh", "exit 0")
+    results = []
+    window._run_scripts_async([slow], "⏳ birinci", lambda ok, msg: results.append(("slow", ok, msg)))
+    window._run_scripts_async([fast], "⏳ ikinci", lambda ok, msg: results.append(("fast", ok, msg)))
+    assert len(window._workers) == 2 and window._workers[0] is not window._workers[1]
+    assert window.lbl_status.text() == "⏳ ikinci"
+    wait_results(qtbot, results, 2)
+    qtbot.wait(200)  # nothing more arrives
+    assert [r[:2] for r in results] == [("fast", True), ("slow", False)]
+    assert results[0][2] == OK and "kur.sh" in results[1][2] and "3" in results[1][2]
+    assert window._workers == []
+
+
+def test_status_is_written_before_the_result_arrives(window, qtbot):
+    seen = []
+    window._run_scripts_async([], "⏳ başladı", lambda ok, msg: seen.append(window.lbl_status.text()))
+    wait_results(qtbot, seen, 1)
+    assert seen == ["⏳ başladı"]
+
+
+def test_a_failing_callback_is_reported_and_the_worker_still_released(window, qtbot, monkeypatch):
+    import sys
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda info: reported.append(info.exc_value))
+
+    def broken(ok, msg):
+        raise ValueError("geri çağırma bozuk")
+
+    window._run_scripts_async([], "⏳", broken)
+    qtbot.waitUntil(lambda: bool(reported), timeout=60_000)
+    assert [str(e) for e in reported] == ["geri çağırma bozuk"]
+    assert window._workers == []
