@@ -1,0 +1,89 @@
+"""Removing a tool: the question first, then kaldir.sh in the background."""
+import pytest
+
+TITLE = "Z47 Sistem ve Ağ Kontrol Merkezi"
+QUESTION = (TITLE + " uygulamasını sistemden kaldırmak istediğinize emin misiniz?\n"
+            "(Klasördeki kurulum dosyalarınız silinmez, dilediğiniz zaman tekrar kurabilirsiniz.)")
+
+
+@pytest.fixture
+def record(centre):
+    return next(p for p in centre.PROGRAMS if p["folder"] == "z47-system-network")
+
+
+def removal_script(tool_tree, status=0):
+    return tool_tree.script("z47-system-network", "kaldir.sh",
+                            f'echo removed >> "{tool_tree.log()}"\nexit {status}')
+
+
+def until_done(qtbot, window):
+    qtbot.waitUntil(lambda: not window._workers, timeout=60_000)
+
+
+def test_without_a_removal_script_nothing_happens(window, tool_tree, boxes, record):
+    window.uninstall_one(record)
+    assert boxes.calls == [] and window._workers == []
+    assert window.lbl_status.text().startswith("Hazır")
+
+
+def test_question_asks_with_yes_no_and_defaults_to_no(window, centre, tool_tree, boxes, record):
+    removal_script(tool_tree)
+    window.uninstall_one(record)
+    (kind, parent, caption, text, buttons, default), = boxes.calls
+    assert (kind, parent, caption, text) == ("question", window, "Kaldırma Onayı", QUESTION)
+    assert int(buttons) == int(centre.QMessageBox.Yes | centre.QMessageBox.No)
+    assert default == centre.QMessageBox.No
+    # The recorder answered No: nothing runs and the status line is untouched.
+    assert window._workers == [] and tool_tree.logged() == []
+    assert window.lbl_status.text().startswith("Hazır")
+
+
+def test_a_folder_named_like_the_script_still_asks(window, tool_tree, boxes, record):
+    (tool_tree.folder("z47-system-network") / "kaldir.sh").mkdir()
+    window.uninstall_one(record)
+    assert [c[0] for c in boxes.calls] == ["question"]
+
+
+def test_confirmed_removal_runs_the_script_and_reports(window, qtbot, tool_tree, boxes, record):
+    removal_script(tool_tree)
+    boxes.answer = boxes.Yes
+    window.uninstall_one(record)
+    assert window.lbl_status.text() == f"⏳ {TITLE} kaldırılıyor..."
+    until_done(qtbot, window)
+    assert tool_tree.logged() == ["removed"]
+    assert window.lbl_status.text() == f"🛑 {TITLE} kaldırıldı."
+    assert [c[0] for c in boxes.calls] == ["question"]  # no box after a good removal
+
+
+def test_failed_removal_is_reported(window, qtbot, tool_tree, boxes, record):
+    removal_script(tool_tree, status=4)
+    boxes.answer = boxes.Yes
+    window.uninstall_one(record)
+    until_done(qtbot, window)
+    kind, parent, caption, text = boxes.calls[-1]
+    assert (kind, parent, caption) == ("warning", window, "Kaldırma Hatası")
+    msg = text[len("Hata: "):]
+    assert text.startswith("Hata: ") and "kaldir.sh" in msg and "4" in msg
+    assert window.lbl_status.text() == "⚠️ Hata: " + msg
+
+
+def test_confirmed_removal_on_windows_runs_nothing_but_completes(window, qtbot, centre, tool_tree, boxes, record,
+                                                                   monkeypatch):
+    monkeypatch.setattr(centre.sys, "platform", "win32")
+    removal_script(tool_tree)
+    boxes.answer = boxes.Yes
+    window.uninstall_one(record)
+    until_done(qtbot, window)
+    assert tool_tree.logged() == []
+    assert window.lbl_status.text() == f"🛑 {TITLE} kaldırıldı."
+
+
+def test_two_confirmed_removals_each_finish(window, qtbot, tool_tree, boxes, record):
+    removal_script(tool_tree)
+    boxes.answer = boxes.Yes
+    window.uninstall_one(record)
+    window.uninstall_one(record)
+    assert len(window._workers) == 2
+    until_done(qtbot, window)
+    assert tool_tree.logged() == ["removed", "removed"]
+    assert window.lbl_status.text() == f"🛑 {TITLE} kaldırıldı."
