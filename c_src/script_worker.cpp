@@ -46,6 +46,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -151,23 +152,53 @@ bool on_windows()
     return platform.equal(py::str("win32"));
 }
 
-// Runs one present script to its end; raises when bash cannot start or the time runs out.
-process::Ending run_script(const std::string& path)
-{
-    process::Start start;
+// What became of one script: found out in one stretch without the interpreter lock.
+struct Attempt {
+    int probe_error = 0;   // errno of an existence test that failed for a reason other than "missing"
+    bool ran = false;      // false for a missing script and on Windows
+    process::Start start{-1, 0};
     process::Ending ending{process::Ending::exited, 0};
+};
+
+// Tests the path, then starts bash and waits for it.  Touches no Python object.
+Attempt attempt(const std::string& path, bool windows)
+{
+    Attempt result;
+    int tested = probe(path);
+    if (tested > 0)
+        result.probe_error = tested;
+    if (tested != 0 || windows)
+        return result;
+    result.ran = true;
+    auto started = std::chrono::steady_clock::now();
+    result.start = process::start_bash(path);
+    if (result.start.error == 0)
+        result.ending = process::wait_for(result.start.pid, started, script_time_limit);
+    return result;
+}
+
+// Runs one script if it is there; its ending, nullopt when skipped.  Raises when the path
+// cannot be tested, bash cannot start or the time runs out.
+std::optional<process::Ending> run_script(const std::string& path)
+{
+    // sys.platform is read before the existence test, not after it, so that the lock is given
+    // up once per script: every time a worker takes it back the window's thread may have to
+    // wait for it, and with two dozen runs starting at once those waits add up.
+    bool windows = on_windows();
+    Attempt result;
     {
         py::gil_scoped_release unlocked;
-        auto started = std::chrono::steady_clock::now();
-        start = process::start_bash(path);
-        if (start.error == 0)
-            ending = process::wait_for(start.pid, started, script_time_limit);
+        result = attempt(path, windows);
     }
-    if (start.error != 0)
-        raise_os_error(start.error, py::str("bash"));
-    if (ending.kind == process::Ending::timed_out)
+    if (result.probe_error != 0)
+        raise_os_error(result.probe_error, global("os").attr("fsdecode")(py::bytes(path)));
+    if (!result.ran)
+        return std::nullopt;
+    if (result.start.error != 0)
+        raise_os_error(result.start.error, py::str("bash"));
+    if (result.ending.kind == process::Ending::timed_out)
         raise_timeout(path);
-    return ending;
+    return result.ending;
 }
 
 // One sentence naming every script that failed; see texts.hpp for its forms.
@@ -194,18 +225,9 @@ Result run_scripts(py::handle self)
     std::vector<Failure> failed;
     for (py::handle script : py::iter(self.attr("scripts"))) {
         std::string path = fs_bytes(script);
-        int tested;
-        {
-            py::gil_scoped_release unlocked;
-            tested = probe(path);
-        }
-        if (tested < 0 || on_windows())
-            continue;
-        if (tested > 0)
-            raise_os_error(tested, global("os").attr("fsdecode")(py::bytes(path)));
-        process::Ending ending = run_script(path);
-        if (ending.kind != process::Ending::exited || ending.value != 0)
-            failed.push_back({std::move(path), ending});
+        std::optional<process::Ending> ending = run_script(path);
+        if (ending && (ending->kind != process::Ending::exited || ending->value != 0))
+            failed.push_back({std::move(path), *ending});
     }
     if (failed.empty())
         return {true, py::str(texts::scripts_succeeded)};
