@@ -21,7 +21,7 @@ test: build
 	scripts/run-tests.sh
 
 bench: build
-	$(PYTHON) bench/bench_startup.py
+	for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done
 
 clean:
 	rm -rf $(BUILD)

@@ -77,7 +77,7 @@ py::object build_header(py::handle self)
 // record.  The window is held weakly so that a card does not keep its window alive.
 py::object make_click_handler(py::handle self, py::handle prog, const char* action)
 {
-    FunctionSpec spec{.name = "_on_click", .qualname = std::string("Z47InstallerCenter.") + action + ".<click>",
+    FunctionSpec spec{.name = "_on_click", .qualname = "Z47InstallerCenter.__init__.<locals>._on_click",
                       .varargs = "_args", .file = __FILE_NAME__, .line = __LINE__};
     py::object window_ref = py::reinterpret_steal<py::object>(PyWeakref_NewRef(self.ptr(), nullptr));
     if (!window_ref)
