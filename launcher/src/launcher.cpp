@@ -1,0 +1,134 @@
+// The launcher's start-up, the same on every platform:
+//
+//   1. a command line without a guard flag runs the single-instance guard;
+//   2. a second start brings the running instance's window forward and ends with 0;
+//   3. the launcher's own directory becomes the working directory, the DLL directory and
+//      PYTHONPATH (an inherited PYTHONPATH is replaced, not extended);
+//   4. the embedded runtime starts with the command line as sys.argv, read as plain words;
+//   5. the bootstrap script runs and leaves the exit code in sys._z47_exit_code;
+//   6. the runtime shuts down and the process ends with that code.
+//
+// Platform calls go through platform.hpp; the runtime is reached through python_embed.hpp.
+#include "launcher.hpp"
+
+#include "bootstrap_script.hpp"
+#include "platform.hpp"
+#include "python_embed.hpp"
+#include "texts.hpp"
+
+#include <vector>
+
+namespace z47::launcher {
+namespace {
+
+using platform::native_string;
+
+bool has_guard_flag(const native_string& command_line)
+{
+    for (const platform::native_char* flag : texts::guard_flags)
+        if (command_line.find(flag) != native_string::npos)
+            return true;
+    return false;
+}
+
+// True when this start must give way to an instance that is already running.
+bool refused_by_guard()
+{
+    native_string line = platform::command_line();
+    if (!line.empty() && has_guard_flag(line))
+        return false;
+    return platform::take_instance_guard(texts::instance_guard_name) ==
+           platform::Guard::already_running;
+}
+
+void raise_running_instance()
+{
+    platform::raise_window_titled({texts::package_title, texts::centre_title});
+    platform::release_instance_guard();
+}
+
+// The program's own path cut at its last separator; a path without one stays whole.
+native_string own_directory()
+{
+    native_string dir = platform::program_path();
+    std::size_t cut = dir.rfind(platform::dir_separator);
+    if (cut != native_string::npos)
+        dir.resize(cut);
+    return dir;
+}
+
+void enter_own_directory()
+{
+    native_string dir = own_directory();
+    platform::set_current_directory(dir);
+    platform::set_dll_directory(dir);
+    platform::set_environment(texts::search_path_variable, dir);
+}
+
+// Starts the runtime with the Python preset and the command line as plain words; true when
+// it is up.  When the command line cannot be split the runtime keeps its default sys.argv.
+bool start_runtime()
+{
+    std::optional<std::vector<std::wstring>> words = platform::command_line_words();
+
+    PyConfig config;
+    PyConfig_InitPythonConfig(&config);
+    z47_set_parse_argv(&config, 0);  // the words are sys.argv, never interpreter options
+    if (words && !words->empty()) {
+        std::vector<wchar_t*> argv;
+        for (std::wstring& word : *words)
+            argv.push_back(word.data());
+        // A failed copy of the words leaves the default argument list; start-up goes on.
+        (void)PyConfig_SetArgv(&config, static_cast<Py_ssize_t>(argv.size()), argv.data());
+    }
+    PyStatus status = Py_InitializeFromConfig(&config);
+    PyConfig_Clear(&config);
+
+    // An exit request counts as a failure too: the centre has not run.
+    return !PyStatus_Exception(status) && Py_IsInitialized();
+}
+
+// The exit code the bootstrap script left behind: 1 when the script let an exception out,
+// when it left no code, or when the code is not a long integer.
+int exit_code_after(int script_result)
+{
+    PyObject* code = PySys_GetObject("_z47_exit_code");  // borrowed
+    if (code == nullptr || script_result != 0)
+        return 1;
+    long value = PyLong_AsLong(code);
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        return 1;
+    }
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+int run()
+{
+    // 1-2. One instance per session; a second start only brings the first one forward.
+    if (refused_by_guard()) {
+        raise_running_instance();
+        return 0;
+    }
+
+    // 3. Everything the centre needs lies next to the launcher.
+    enter_own_directory();
+
+    // 4. The runtime; it is not shut down when it never came up.
+    if (!start_runtime()) {
+        platform::show_error_box(texts::package_title, texts::runtime_failure);
+        return 1;
+    }
+
+    // 5. The bootstrap script runs the centre until its window closes.
+    int script_result = PyRun_SimpleStringFlags(bootstrap_script, nullptr);
+    int exit_code = exit_code_after(script_result);
+
+    // 6. The result of the shutdown changes nothing: the centre has already ended.
+    (void)Py_FinalizeEx();
+    return exit_code;
+}
+
+}  // namespace z47::launcher

@@ -1,0 +1,62 @@
+// The narrow interface between the launcher's start-up steps and the system under them.
+//
+// platform_win32.cpp holds the real Windows calls; platform_posix.cpp is a stand-in that does
+// the least the start-up needs on Linux, so that every step, the embedded runtime and the
+// centre itself can run and be tested here.  The start-up steps (launcher.cpp) see only this.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace z47::platform {
+
+// Paths, the command line and environment values in the system's own character type.
+#ifdef _WIN32
+using native_char = wchar_t;
+#define Z47_NATIVE(text) L##text
+inline constexpr native_char dir_separator = L'\\';
+#else
+using native_char = char;
+#define Z47_NATIVE(text) text
+inline constexpr native_char dir_separator = '/';
+#endif
+using native_string = std::basic_string<native_char>;
+
+// The whole command line as the system reports it, program path included; empty when the
+// system gives none.
+native_string command_line();
+
+// The command line split into words, the program as named first, ready for the runtime's
+// argument list; nothing when the split fails.
+std::optional<std::vector<std::wstring>> command_line_words();
+
+enum class Guard {
+    first_instance,   // the guard is ours until the process ends
+    already_running,  // another instance holds it
+    unguarded,        // the guard could not be made; run without it
+};
+
+// Takes the named single-instance guard of this logon session.
+Guard take_instance_guard(const native_char* name);
+
+// Lets go of what a refused start was handed by take_instance_guard.
+void release_instance_guard();
+
+// Brings forward the first top-level window whose title contains one of the texts (UTF-8):
+// restored when minimised, shown otherwise.  At most one window is touched.
+void raise_window_titled(const std::vector<const char*>& titles);
+
+// The program's own path.
+native_string program_path();
+
+// Results of these three are not looked at: a directory that cannot be entered shows up
+// later, when the runtime or the centre cannot be found.
+void set_current_directory(const native_string& dir);
+void set_dll_directory(const native_string& dir);
+void set_environment(const native_char* name, const native_string& value);
+
+// A modal error box with no owner window (UTF-8 texts).
+void show_error_box(const char* caption, const char* text);
+
+}  // namespace z47::platform

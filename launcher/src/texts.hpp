@@ -1,0 +1,40 @@
+// The launcher's fixed texts and names.  UTF-8; the two texts of the launcher's own message
+// spell their message part without Turkish letters, the titles keep theirs.
+#pragma once
+
+#include "platform.hpp"
+
+namespace z47::launcher::texts {
+
+// The package title: caption of the runtime failure box, and the title a second start
+// looks for among the open windows.
+inline constexpr const char* package_title = "Z47 Masaüstü Araçları Tam Paketi";
+
+// The start of the centre's own window title.  A second start also looks for it, so that
+// the running centre itself is brought forward, not only a box whose caption carries the
+// package title.
+inline constexpr const char* centre_title = "Z47 Masaüstü Araçları 5'i 1 Arada Kurulum Merkezi";
+
+inline constexpr const char* runtime_failure = "Python 3.12 Runtime (python312.dll) baslatilamadi.";
+
+// One guard per logon session.
+inline constexpr const platform::native_char* instance_guard_name =
+    Z47_NATIVE("Local\\Z47_SINGLE_INSTANCE_z47-linux-sistem-paketi");
+
+// A command line holding any of these anywhere (a case-sensitive substring test) is not
+// guarded: these starts are helpers of a running centre, or tools meant to run beside it.
+inline constexpr const platform::native_char* guard_flags[] = {
+    Z47_NATIVE("--z47-elevated-task"),
+    Z47_NATIVE("--z47-root-helper"),
+    Z47_NATIVE("--service"),
+    Z47_NATIVE("--install-service"),
+    Z47_NATIVE("--uninstall-service"),
+    Z47_NATIVE("--status"),
+    Z47_NATIVE("--headless"),
+    Z47_NATIVE("--self-test"),
+    Z47_NATIVE("--screenshot"),
+};
+
+inline constexpr const platform::native_char* search_path_variable = Z47_NATIVE("PYTHONPATH");
+
+}  // namespace z47::launcher::texts
