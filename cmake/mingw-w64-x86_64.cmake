@@ -1,0 +1,17 @@
+# Cross build for 64-bit Windows with Debian's mingw-w64 (win32 thread model: no
+# libwinpthread to ship).  Used by the launcher's Windows build (launcher/windows).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(Z47_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${Z47_MINGW_TRIPLE}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${Z47_MINGW_TRIPLE}-g++-win32)
+set(CMAKE_RC_COMPILER ${Z47_MINGW_TRIPLE}-windres)
+set(Z47_MINGW_DLLTOOL ${Z47_MINGW_TRIPLE}-dlltool)
+set(Z47_MINGW_OBJDUMP ${Z47_MINGW_TRIPLE}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${Z47_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

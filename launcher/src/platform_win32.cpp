@@ -1,0 +1,145 @@
+// The platform layer on Windows: the guard is a named mutex of the logon session, the window
+// search walks the top-level windows, the box is MessageBoxW.
+#include "launcher.hpp"
+#include "platform.hpp"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+namespace z47::platform {
+namespace {
+
+// Held, never closed, by the first instance: the mutex goes away with the process.
+HANDLE instance_mutex = nullptr;
+
+// A UTF-8 text as UTF-16 in a buffer of `size` characters, always terminated.
+template <std::size_t size>
+void to_utf16(const char* text, wchar_t (&buffer)[size])
+{
+    buffer[0] = L'\0';
+    if (MultiByteToWideChar(CP_UTF8, 0, text, -1, buffer, static_cast<int>(size)) == 0)
+        buffer[0] = L'\0';
+    buffer[size - 1] = L'\0';
+}
+
+std::wstring to_utf16(const char* text)
+{
+    int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), length);
+    wide.resize(static_cast<std::size_t>(length - 1));
+    return wide;
+}
+
+struct WindowSearch {
+    wchar_t titles[2][255];
+    std::size_t count;
+};
+
+bool title_matches(const wchar_t* title, const WindowSearch& search)
+{
+    for (std::size_t i = 0; i < search.count; ++i)
+        if (search.titles[i][0] != L'\0' && wcsstr(title, search.titles[i]) != nullptr)
+            return true;
+    return false;
+}
+
+// Called for each top-level window in the system's order; returns FALSE to stop the walk
+// once one window has been brought forward.
+BOOL CALLBACK visit_window(HWND window, LPARAM parameter)
+{
+    const auto& search = *reinterpret_cast<const WindowSearch*>(parameter);
+    wchar_t title[512];
+    int length = GetWindowTextW(window, title, 512);
+    if (length <= 0 || !title_matches(title, search))
+        return TRUE;
+    ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
+    SetForegroundWindow(window);
+    BringWindowToTop(window);
+    return FALSE;
+}
+
+}  // namespace
+
+native_string command_line()
+{
+    const wchar_t* line = GetCommandLineW();
+    return line ? line : L"";
+}
+
+std::optional<std::vector<std::wstring>> command_line_words()
+{
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (words == nullptr)
+        return std::nullopt;
+    std::vector<std::wstring> result(words, words + count);
+    LocalFree(words);
+    return result;
+}
+
+Guard take_instance_guard(const native_char* name)
+{
+    instance_mutex = CreateMutexW(nullptr, TRUE, name);
+    if (instance_mutex == nullptr)
+        return Guard::unguarded;
+    return GetLastError() == ERROR_ALREADY_EXISTS ? Guard::already_running
+                                                  : Guard::first_instance;
+}
+
+void release_instance_guard()
+{
+    if (instance_mutex != nullptr)
+        CloseHandle(instance_mutex);
+    instance_mutex = nullptr;
+}
+
+void raise_window_titled(const std::vector<const char*>& titles)
+{
+    WindowSearch search{};
+    for (const char* title : titles) {
+        if (search.count == std::size(search.titles))
+            break;
+        to_utf16(title, search.titles[search.count++]);
+    }
+    EnumWindows(visit_window, reinterpret_cast<LPARAM>(&search));
+}
+
+native_string program_path()
+{
+    wchar_t path[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, path, MAX_PATH);  // a longer path is cut to fit
+    path[MAX_PATH - 1] = L'\0';
+    return path;
+}
+
+void set_current_directory(const native_string& dir)
+{
+    SetCurrentDirectoryW(dir.c_str());
+}
+
+void set_dll_directory(const native_string& dir)
+{
+    SetDllDirectoryW(dir.c_str());
+}
+
+void set_environment(const native_char* name, const native_string& value)
+{
+    _wputenv_s(name, value.c_str());
+}
+
+void show_error_box(const char* caption, const char* text)
+{
+    MessageBoxW(nullptr, to_utf16(text).c_str(), to_utf16(caption).c_str(), MB_OK | MB_ICONERROR);
+}
+
+}  // namespace z47::platform
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    return z47::launcher::run();
+}
