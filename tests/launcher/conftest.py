@@ -5,6 +5,7 @@ import os
 import pathlib
 import shutil
 import subprocess
+import tempfile
 import time
 
 import pytest
@@ -126,3 +127,144 @@ def stop(process: subprocess.Popen):
     if process.poll() is None:
         process.kill()
         process.wait(timeout=10)
+
+
+# --- Windows launcher under wine -------------------------------------------------------------
+
+WINDOWS_BUILD = BUILD / "launcher-windows"
+WINDOWS_LAUNCHER = WINDOWS_BUILD / f"{LAUNCHER_NAME}.exe"
+RUNTIME_DOUBLE = WINDOWS_BUILD / "testing" / "python312.dll"
+PROBE = WINDOWS_BUILD / "testing" / "z47_probe.exe"
+
+
+def windows_path(path: pathlib.Path) -> str:
+    """The path as Windows programs under wine see it (wine maps / to drive Z:)."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+class Wine:
+    """One wine prefix and one X server for the whole run; programs run one at a time."""
+
+    def __init__(self, base: pathlib.Path, display: str):
+        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "Z47_", "PYTHON"))}
+        self.env.update(
+            DISPLAY=display,
+            WINEPREFIX=str(base / "prefix"),
+            WINEDEBUG="-all",
+            WINEDLLOVERRIDES="mscoree,mshtml=",  # no Mono or Gecko installer prompts
+            LANG="C.UTF-8",  # wine reads the command line and environment in this encoding
+        )
+
+    def command_env(self, changes: dict) -> dict:
+        env = dict(self.env)
+        env.update(changes)
+        return env
+
+    def run(self, program, *args, cwd, env=None, timeout=60) -> subprocess.CompletedProcess:
+        # Output goes through files, not pipes: wine's own helper processes (explorer,
+        # services) outlive the program and would hold a pipe open.
+        command = ["wine", str(program), *args]
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.Popen(command, cwd=cwd, env=self.command_env(env or {}),
+                                       stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            try:
+                code = process.wait(timeout=timeout)
+            finally:
+                stop(process)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(command, code, out.read(), err.read())
+
+    def start(self, program, *args, cwd, env=None) -> subprocess.Popen:
+        return subprocess.Popen(["wine", str(program), *args], cwd=cwd, env=self.command_env(env or {}),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def probe(self, *args, timeout=30) -> subprocess.CompletedProcess:
+        result = self.run(built(PROBE), *args, cwd=PROBE.parent, timeout=timeout)
+        result.text = result.stdout.decode("utf-8")
+        return result
+
+    def server(self, *args):
+        subprocess.run(["wineserver", *args], env=self.env, check=True, timeout=120,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def start_xvfb() -> tuple:
+    """Starts Xvfb on a free display; returns the process and the display name."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as reader:
+        number = reader.readline().strip()
+    assert number, "Xvfb did not start"
+    return xvfb, f":{number}"
+
+
+@pytest.fixture(scope="session")
+def wine():
+    for tool in ("wine", "wineserver", "Xvfb"):
+        assert shutil.which(tool), f"{tool} is missing: scripts/install-deps.sh installs it"
+    base = pathlib.Path(tempfile.mkdtemp(prefix="wine-tests-", dir=built(BUILD)))
+    xvfb, display = start_xvfb()
+    session = Wine(base, display)
+    try:
+        (base / "prefix").mkdir()
+        session.server("-p")  # a persistent server: later starts take a tenth of a second
+        subprocess.run(["wine", "wineboot", "--init"], env=session.env, check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        yield session
+    finally:
+        # -k alone leaves the server (and a launcher's mutex) alive for a moment: wait for it.
+        subprocess.run(["wineserver", "-k"], env=session.env, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=session.env, timeout=60)
+        xvfb.terminate()
+        xvfb.wait(timeout=30)
+        shutil.rmtree(base, ignore_errors=True)
+
+
+class WindowsFolder:
+    """A folder with the Windows launcher and the test double of python312.dll beside it."""
+
+    def __init__(self, path: pathlib.Path, wine: Wine):
+        self.path = path
+        self.path.mkdir(parents=True)
+        self.wine = wine
+        self.launcher = self.path / WINDOWS_LAUNCHER.name
+        shutil.copy2(built(WINDOWS_LAUNCHER), self.launcher)
+        shutil.copy2(built(RUNTIME_DOUBLE), self.path / RUNTIME_DOUBLE.name)
+        self.records = 0
+
+    def steering(self, record: pathlib.Path, **double) -> dict:
+        env = {"Z47_DOUBLE_RECORD": windows_path(record)}
+        env.update({f"Z47_DOUBLE_{key.upper()}": value for key, value in double.items()})
+        return env
+
+    def record_file(self) -> pathlib.Path:
+        self.records += 1
+        return self.path.parent / f"calls-{self.records}.txt"
+
+    def run(self, *args, env=None, **double) -> tuple:
+        """Runs the launcher to its end; returns its result and the runtime calls it made."""
+        record = self.record_file()
+        result = self.wine.run(self.launcher, *args, cwd=self.path.parent,
+                               env={**self.steering(record, **double), **(env or {})})
+        return result, read_calls(record)
+
+    def start(self, *args, **double) -> tuple:
+        record = self.record_file()
+        process = self.wine.start(self.launcher, *args, cwd=self.path.parent,
+                                  env=self.steering(record, **double))
+        return process, record
+
+
+def read_calls(record: pathlib.Path) -> list:
+    return record.read_text(encoding="utf-8").splitlines() if record.exists() else []
+
+
+@pytest.fixture
+def windows_folder(tmp_path, wine) -> WindowsFolder:
+    return WindowsFolder(tmp_path / "Z47 Kurulum Klasörü", wine)
