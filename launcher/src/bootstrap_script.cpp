@@ -7,11 +7,16 @@
 //
 // PATH is joined with os.pathsep (";" on Windows), so the same text also runs under the Linux
 // launcher without gluing the launcher's directory onto the first PATH entry.
+//
+// traceback is imported only once a start has failed: with what it pulls in (tokenize,
+// linecache, textwrap) it would otherwise be a good part of the launcher's own start-up cost.
+// The outcome is the same: a traceback module that cannot be imported makes the failure
+// escape the script, which the launcher turns into exit code 1 with nothing logged.
 #include "bootstrap_script.hpp"
 
 namespace z47::launcher {
 
-const char bootstrap_script[] = R"py(import sys, os, io, traceback
+const char bootstrap_script[] = R"py(import sys, os, io
 sys._z47_exit_code = 0
 
 # A GUI-subsystem process has no standard streams; keep what is printed in memory.
@@ -62,6 +67,7 @@ except SystemExit as exc:
         sys._z47_exit_code = 1
 except BaseException:
     sys._z47_exit_code = 1
+    import traceback
     err_txt = traceback.format_exc()
     # The log and the box are best effort: the exit code says the start failed either way.
     try:

@@ -46,7 +46,7 @@ def test_bootstrap_script_is_the_one_the_linux_launcher_runs(windows_folder):
     assert result.returncode == 0
     assert value_of(calls, "PyRun_SimpleStringFlags") == "flags=none"
     text = script.read_bytes()
-    assert text.startswith(b"import sys, os, io, traceback\nsys._z47_exit_code = 0\n")
+    assert text.startswith(b"import sys, os, io\nsys._z47_exit_code = 0\n")
     assert "Baslatma Hatasi".encode() in text and "Masaüstü".encode("utf-8") in text
     # The same UTF-8 constant that the Linux tests run end to end.
     assert text in LAUNCHER.read_bytes()
