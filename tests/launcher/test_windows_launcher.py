@@ -81,7 +81,7 @@ def test_runtime_that_cannot_start_shows_the_box_and_ends_with_1(windows_folder,
     try:
         box = wine.probe("box", PACKAGE_TITLE, "20000")  # reads the box, then presses OK
         assert box.returncode == 0, "no runtime failure box"
-        assert box.text.splitlines() == ["#32770", RUNTIME_FAILURE]
+        assert box.text.splitlines() == ["#32770", PACKAGE_TITLE, RUNTIME_FAILURE]
         assert process.wait(timeout=30) == 1
     finally:
         stop(process)

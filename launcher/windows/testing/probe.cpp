@@ -2,7 +2,8 @@
 // reads back and closes message boxes, minimises windows and reports their state.
 //
 //   z47_probe find <title part> [timeout ms]    exit 0 when a window shows up in time
-//   z47_probe box <caption> [timeout ms]        prints the box's text, then presses OK
+//   z47_probe box <caption> [timeout ms]        prints the box's class, caption and text,
+//                                               then presses OK
 //   z47_probe minimise <title part>             minimises the window, waits until it is
 //   z47_probe state <title part>                prints iconic=, visible=, foreground=
 //   z47_probe close <title part>                asks the window to close
@@ -102,6 +103,7 @@ int wmain(int argc, wchar_t** argv)
         wchar_t class_name[64] = L"";
         GetClassNameW(box, class_name, 64);
         print(class_name);
+        print(window_text(box));
         EnumChildWindows(box, print_static_text, 0);
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
