@@ -1,206 +1,17 @@
-"""Fixtures for the launcher's tests: folders laid out like a shipped centre around a copy of
-the built Linux launcher, and (test_windows_*.py) the Windows launcher under wine."""
-import json
-import os
+"""Fixtures for the launcher's tests (the helpers they use live in launcher_env.py)."""
 import pathlib
 import shutil
 import subprocess
 import tempfile
-import time
 
 import pytest
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
-BUILD = ROOT / "build"
-STAGE = BUILD / "centre"
-LAUNCHER_NAME = "Z47_Masaustu_Araclari_Tam_Paketi"
-LAUNCHER = STAGE / LAUNCHER_NAME
-SUPPORT = pathlib.Path(__file__).resolve().parent / "support"
-
-PACKAGE_TITLE = "Z47 Masaüstü Araçları Tam Paketi"
-CENTRE_TITLE = "Z47 Masaüstü Araçları 5'i 1 Arada Kurulum Merkezi"
-RUNTIME_FAILURE = "Python 3.12 Runtime (python312.dll) baslatilamadi."
-
-# A stand-in for the centre: writes what the start-up left behind, then ends as a case says.
-STAND_IN_HEAD = '''\
-import json, os, sys
-
-def _report():
-    with open(os.environ["Z47_TEST_REPORT"], "w", encoding="utf-8") as f:
-        json.dump({
-            "argv": sys.argv,
-            "executable": sys.executable,
-            "path": sys.path,
-            "cwd": os.getcwd(),
-            "PATH": os.environ.get("PATH"),
-            "PYTHONPATH": os.environ.get("PYTHONPATH"),
-            "QT_QPA_PLATFORM_PLUGIN_PATH": os.environ.get("QT_QPA_PLATFORM_PLUGIN_PATH"),
-        }, f)
-
-'''
-
-
-def built(path: pathlib.Path) -> pathlib.Path:
-    assert path.exists(), f"{path} is missing: build first (make test, or cmake --build build)"
-    return path
-
-
-class LauncherFolder:
-    """A folder laid out like a shipped centre, around a copy of the Linux launcher.
-
-    The launcher finds its folder through /proc/self/exe, which resolves links, so the
-    launcher is copied; the centre module may be a link (its own folder is resolved anyway).
-    """
-
-    def __init__(self, path: pathlib.Path, scratch: pathlib.Path):
-        self.path = path
-        self.path.mkdir(parents=True)
-        self.launcher = self.path / LAUNCHER_NAME
-        shutil.copy2(built(LAUNCHER), self.launcher)
-        self.scratch = scratch
-        self.scratch.mkdir(parents=True, exist_ok=True)
-        self.runtime_dir = scratch / "runtime"  # the per-user guard lives here
-        self.runtime_dir.mkdir(mode=0o700, exist_ok=True)
-        self.appdata = scratch / "appdata"
-        self.report_file = scratch / "report.json"
-
-    def stand_in(self, body: str):
-        """Puts a stand-in module beside the launcher; `body` ends it as the case needs."""
-        (self.path / "Z47_Kurulum_Merkezi.py").write_text(STAND_IN_HEAD + body, encoding="utf-8")
-
-    def real_centre(self):
-        """Puts the built centre module beside the launcher, with the first-frame hook."""
-        module = next(STAGE.glob("Z47_Kurulum_Merkezi.cpython-*.so"))
-        (self.path / module.name).symlink_to(module)
-        shutil.copy2(SUPPORT / "sitecustomize.py", self.path / "sitecustomize.py")
-
-    def env(self, **changes) -> dict:
-        env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "Z47_"))}
-        env.update(
-            XDG_RUNTIME_DIR=str(self.runtime_dir),
-            LOCALAPPDATA=str(self.appdata),
-            QT_QPA_PLATFORM="offscreen",
-            Z47_TEST_REPORT=str(self.report_file),
-        )
-        for key, value in changes.items():
-            if value is None:
-                env.pop(key, None)
-            else:
-                env[key] = value
-        return env
-
-    def command(self, args) -> list:
-        return [str(self.launcher), *args]
-
-    def run(self, *args, env=None, cwd=None, timeout=60) -> subprocess.CompletedProcess:
-        return subprocess.run(self.command(args), env=env or self.env(), cwd=cwd or self.scratch,
-                              capture_output=True, timeout=timeout)
-
-    def start(self, *args, env=None) -> subprocess.Popen:
-        return subprocess.Popen(self.command(args), env=env or self.env(), cwd=self.scratch,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-
-    def report(self) -> dict:
-        return json.loads(self.report_file.read_text(encoding="utf-8"))
+from launcher_env import BUILD, LauncherFolder, Wine, WindowsFolder, built, start_xvfb
 
 
 @pytest.fixture
 def folder(tmp_path) -> LauncherFolder:
     return LauncherFolder(tmp_path / "Z47 Kurulum Klasörü", tmp_path / "scratch")
-
-
-def wait_for_file(path: pathlib.Path, process: subprocess.Popen, timeout=30.0) -> str:
-    """Waits until `path` holds text; fails early when the process ends first."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if path.exists() and path.stat().st_size > 0:
-            return path.read_text(encoding="utf-8")
-        if process.poll() is not None:
-            out, err = process.communicate()
-            pytest.fail(f"ended with {process.returncode} before {path.name}: {err.decode(errors='replace')}")
-        time.sleep(0.05)
-    pytest.fail(f"{path.name} did not appear within {timeout} s")
-
-
-def stop(process: subprocess.Popen):
-    """Ends a process a test started, if it is still running."""
-    if process.poll() is None:
-        process.kill()
-        process.wait(timeout=10)
-
-
-# --- Windows launcher under wine -------------------------------------------------------------
-
-WINDOWS_BUILD = BUILD / "launcher-windows"
-WINDOWS_LAUNCHER = WINDOWS_BUILD / f"{LAUNCHER_NAME}.exe"
-RUNTIME_DOUBLE = WINDOWS_BUILD / "testing" / "python312.dll"
-PROBE = WINDOWS_BUILD / "testing" / "z47_probe.exe"
-
-
-def windows_path(path: pathlib.Path) -> str:
-    """The path as Windows programs under wine see it (wine maps / to drive Z:)."""
-    return "Z:" + str(path).replace("/", "\\")
-
-
-class Wine:
-    """One wine prefix and one X server for the whole run; programs run one at a time."""
-
-    def __init__(self, base: pathlib.Path, display: str):
-        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "Z47_", "PYTHON"))}
-        self.env.update(
-            DISPLAY=display,
-            WINEPREFIX=str(base / "prefix"),
-            WINEDEBUG="-all",
-            WINEDLLOVERRIDES="mscoree,mshtml=",  # no Mono or Gecko installer prompts
-            LANG="C.UTF-8",  # wine reads the command line and environment in this encoding
-        )
-
-    def command_env(self, changes: dict) -> dict:
-        env = dict(self.env)
-        env.update(changes)
-        return env
-
-    def run(self, program, *args, cwd, env=None, timeout=60) -> subprocess.CompletedProcess:
-        # Output goes through files, not pipes: wine's own helper processes (explorer,
-        # services) outlive the program and would hold a pipe open.
-        command = ["wine", str(program), *args]
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            process = subprocess.Popen(command, cwd=cwd, env=self.command_env(env or {}),
-                                       stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-            try:
-                code = process.wait(timeout=timeout)
-            finally:
-                stop(process)
-            out.seek(0)
-            err.seek(0)
-            return subprocess.CompletedProcess(command, code, out.read(), err.read())
-
-    def start(self, program, *args, cwd, env=None) -> subprocess.Popen:
-        return subprocess.Popen(["wine", str(program), *args], cwd=cwd, env=self.command_env(env or {}),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-
-    def probe(self, *args, timeout=30) -> subprocess.CompletedProcess:
-        result = self.run(built(PROBE), *args, cwd=PROBE.parent, timeout=timeout)
-        result.text = result.stdout.decode("utf-8")
-        return result
-
-    def server(self, *args):
-        subprocess.run(["wineserver", *args], env=self.env, check=True, timeout=120,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def start_xvfb() -> tuple:
-    """Starts Xvfb on a free display; returns the process and the display name."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as reader:
-        number = reader.readline().strip()
-    assert number, "Xvfb did not start"
-    return xvfb, f":{number}"
 
 
 @pytest.fixture(scope="session")
@@ -226,45 +37,7 @@ def wine():
         shutil.rmtree(base, ignore_errors=True)
 
 
-class WindowsFolder:
-    """A folder with the Windows launcher and the test double of python312.dll beside it."""
-
-    def __init__(self, path: pathlib.Path, wine: Wine):
-        self.path = path
-        self.path.mkdir(parents=True)
-        self.wine = wine
-        self.launcher = self.path / WINDOWS_LAUNCHER.name
-        shutil.copy2(built(WINDOWS_LAUNCHER), self.launcher)
-        shutil.copy2(built(RUNTIME_DOUBLE), self.path / RUNTIME_DOUBLE.name)
-        self.records = 0
-
-    def steering(self, record: pathlib.Path, **double) -> dict:
-        env = {"Z47_DOUBLE_RECORD": windows_path(record)}
-        env.update({f"Z47_DOUBLE_{key.upper()}": value for key, value in double.items()})
-        return env
-
-    def record_file(self) -> pathlib.Path:
-        self.records += 1
-        return self.path.parent / f"calls-{self.records}.txt"
-
-    def run(self, *args, env=None, **double) -> tuple:
-        """Runs the launcher to its end; returns its result and the runtime calls it made."""
-        record = self.record_file()
-        result = self.wine.run(self.launcher, *args, cwd=self.path.parent,
-                               env={**self.steering(record, **double), **(env or {})})
-        return result, read_calls(record)
-
-    def start(self, *args, **double) -> tuple:
-        record = self.record_file()
-        process = self.wine.start(self.launcher, *args, cwd=self.path.parent,
-                                  env=self.steering(record, **double))
-        return process, record
-
-
-def read_calls(record: pathlib.Path) -> list:
-    return record.read_text(encoding="utf-8").splitlines() if record.exists() else []
-
-
 @pytest.fixture
 def windows_folder(tmp_path, wine) -> WindowsFolder:
     return WindowsFolder(tmp_path / "Z47 Kurulum Klasörü", wine)
+

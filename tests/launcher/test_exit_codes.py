@@ -2,7 +2,7 @@
 failed start leaves the start-up log."""
 import pytest
 
-from conftest import CENTRE_TITLE, PACKAGE_TITLE, RUNTIME_FAILURE
+from launcher_env import CENTRE_TITLE, PACKAGE_TITLE, RUNTIME_FAILURE
 
 LOG = ("Tevrix", "startup_error.log")
 

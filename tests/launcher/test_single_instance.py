@@ -2,7 +2,7 @@
 process), with the real centre running as the first instance."""
 import pytest
 
-from conftest import LauncherFolder, stop, wait_for_file
+from launcher_env import LauncherFolder, stop, wait_for_file
 
 
 @pytest.fixture

@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-from conftest import PACKAGE_TITLE, WINDOWS_LAUNCHER, built
+from launcher_env import PACKAGE_TITLE, WINDOWS_LAUNCHER, built
 
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 RUNTIME_FUNCTIONS = {
