@@ -2,11 +2,10 @@
 writes down every runtime call (launcher/windows/testing): the command line handed over,
 the directories, the exit-code protocol, the runtime failure box and the single-instance
 guard with its window search.  The real python312.dll only runs on Windows."""
-
 import pytest
 
 from launcher_env import (CENTRE_TITLE, LAUNCHER, PACKAGE_TITLE, RUNTIME_FAILURE, read_calls, stop,
-                      windows_path)
+                          windows_path)
 
 START_UP = ["PyConfig_InitPythonConfig", "PyConfig_SetArgv", "Py_InitializeFromConfig",
             "PyConfig_Clear", "PyStatus_Exception", "Py_IsInitialized"]
