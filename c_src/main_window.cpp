@@ -556,6 +556,16 @@ py::object make_installer_center_class()
     return cls;
 }
 
+py::object make_exit_wait()
+{
+    FunctionSpec spec{.name = "_finish_running_scripts", .qualname = "_finish_running_scripts",
+                      .annotations = {{"return", "None"}}, .file = __FILE_NAME__, .line = __LINE__};
+    return make_function(std::move(spec), [](const Call&) -> py::object {
+        finish_running_scripts(py::none());
+        return py::none();
+    });
+}
+
 void finish_running_scripts(py::handle /*window*/)
 {
     // Every worker still alive, whichever window started it; QThread.wait lets go of the

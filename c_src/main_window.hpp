@@ -14,4 +14,8 @@ py::object make_installer_center_class();
 // run to their end, so that no install is cut off and no running thread is destroyed.
 void finish_running_scripts(py::handle window);
 
+// The same wait as a callable for the interpreter's exit: a program that ends without going
+// through main still lets its scripts finish, and no thread is cut off mid-way.
+py::object make_exit_wait();
+
 }  // namespace z47

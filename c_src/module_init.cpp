@@ -163,6 +163,8 @@ void run_module_body(py::dict d, int& line)
     STEP d["ScriptWorker"] = make_script_worker_class();
     STEP d["Z47InstallerCenter"] = make_installer_center_class();
     STEP d["main"] = make_main();
+    // Whoever ends the process, scripts that are running are allowed to finish first.
+    STEP py::module_::import("atexit").attr("register")(make_exit_wait());
 
     STEP if (py::str(d["__name__"]).equal(py::str("__main__"))) global("main")();
 }

@@ -5,6 +5,8 @@
 #include <frameobject.h>
 #include <structmember.h>
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <new>
 #include <string_view>
@@ -258,6 +260,10 @@ py::object super_of(py::handle cls, py::handle self)
 void set_python_error_from_current_exception()
 {
     try {
+        throw;
+    } catch (abi::__forced_unwind&) {
+        // Not an error: the runtime is ending this thread (a thread that wants the interpreter
+        // back while it shuts down).  The unwinding must go on, or the process aborts.
         throw;
     } catch (py::error_already_set& e) {
         e.restore();
