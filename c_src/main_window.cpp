@@ -350,7 +350,7 @@ py::object guarded(py::handle self, const char* caption, F action)
 void install_one_steps(py::handle self, py::handle prog)
 {
     py::object script = script_path(prog, "kur.sh");
-    if (py::str(global("sys").attr("platform")).equal(py::str("win32")) || !exists(script)) {
+    if (on_windows() || !exists(script)) {
         self.attr("launch_one")(prog);  // nothing to run here: start the tool as "Çalıştır" does
         return;
     }
@@ -368,7 +368,6 @@ void install_one_steps(py::handle self, py::handle prog)
     scripts.append(script);
     self.attr("_run_scripts_async")(scripts, texts::mark_running + title_of(prog) + texts::installing_tail, after);
 }
-
 
 py::object install_one(const Call& call)
 {
@@ -456,7 +455,7 @@ py::object launch_one(const Call& call)
                     throw py::value_error(texts::launch_file_missing + text_of(target));
             }
         }
-        bool new_session = !py::str(global("sys").attr("platform")).equal(py::str("win32"));
+        bool new_session = !on_windows();
         global("subprocess").attr("Popen")(cmd_to_run, py::arg("start_new_session") = new_session);
         self.attr("lbl_status").attr("setText")(texts::mark_started + title_of(prog) + texts::started_tail);
     } catch (py::error_already_set& e) {

@@ -16,4 +16,7 @@ py::dict module_dict();
 // The current value of a module-level name; NameError when it is not bound.
 py::object global(const char* name);
 
+// True when the module's `sys.platform` says Windows ("win32"); read afresh at every call.
+bool on_windows();
+
 }  // namespace z47

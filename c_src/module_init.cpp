@@ -259,6 +259,12 @@ py::object global(const char* name)
     return py::reinterpret_borrow<py::object>(value);
 }
 
+bool on_windows()
+{
+    py::object platform = global("sys").attr("platform");
+    return platform.equal(py::str("win32"));
+}
+
 }  // namespace z47
 
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit_Z47_Kurulum_Merkezi()

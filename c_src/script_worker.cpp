@@ -146,12 +146,6 @@ py::str error_text(const py::error_already_set& error)
 
 // ---- the run ---------------------------------------------------------------------------------
 
-bool on_windows()
-{
-    py::object platform = global("sys").attr("platform");
-    return platform.equal(py::str("win32"));
-}
-
 // What became of one script: found out in one stretch without the interpreter lock.
 struct Attempt {
     int probe_error = 0;   // errno of an existence test that failed for a reason other than "missing"
