@@ -379,10 +379,10 @@ py::object install_one(const Call& call)
 py::list launch_candidates(py::handle prog)
 {
     py::object Path = global("Path");
-    py::object environ = global("os").attr("environ");
+    py::object env = global("os").attr("environ");
     py::object exe_dir = Path(global("sys").attr("executable")).attr("resolve")().attr("parent");
-    py::object pf_dir = Path(environ.attr("get")("ProgramFiles", "C:\\Program Files"));
-    py::object local_progs = Path(environ.attr("get")("LOCALAPPDATA", "")) / py::str("Programs");
+    py::object pf_dir = Path(env.attr("get")("ProgramFiles", "C:\\Program Files"));
+    py::object local_progs = Path(env.attr("get")("LOCALAPPDATA", "")) / py::str("Programs");
     py::object win_dir = prog.attr("get")("win_dir", "");
     py::object win_exe = prog.attr("get")("win_exe", "");
     py::object win_alt = prog.attr("get")("win_alt_exe", "");

@@ -267,7 +267,8 @@ bool on_windows()
 
 }  // namespace z47
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit_Z47_Kurulum_Merkezi()
+// PyMODINIT_FUNC: extern "C", exported (dllexport on Windows, default visibility elsewhere).
+PyMODINIT_FUNC PyInit_Z47_Kurulum_Merkezi()
 {
     return PyModuleDef_Init(&z47::module_def);
 }

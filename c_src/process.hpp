@@ -1,7 +1,11 @@
-// Running one shell script with bash and waiting for it, with a time limit.
+// The worker's view of the system: is a script there, run it with bash, wait for it with a
+// time limit.
 //
-// Plain POSIX and Linux calls, no Python: the worker calls these with the interpreter lock
-// released, so the window's thread keeps running while a script starts, runs and ends.
+// Plain system calls, no Python: the worker calls these with the interpreter lock released,
+// so the window's thread keeps running while a script starts, runs and ends.
+//
+// process_posix.cpp does the real work on Linux (and any POSIX system).  On Windows no script
+// is ever run, so process_windows.cpp only answers the existence test and refuses to start.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +14,11 @@
 #include <string>
 
 namespace z47::process {
+
+// 0 when something is at the path (links followed), -1 when nothing can be there (missing, a
+// component that is no folder, a name the system cannot take), otherwise the errno that
+// stopped the test.  The path is file-system bytes: UTF-8 on Windows, as Python gives them.
+int probe(const std::string& path);
 
 // How a started script ended.
 struct Ending {

@@ -42,8 +42,6 @@
 #include "process.hpp"
 #include "texts.hpp"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <chrono>
 #include <optional>
@@ -93,33 +91,16 @@ py::str short_name(const std::string& path)
     return py::len(folder) > 0 ? py::str(folder + py::str("/") + name) : name;
 }
 
-// The errors after which nothing can be at the path: the script is missing, not unreadable.
-// (A name too long for the system cannot name a file either.)
-bool means_missing(int error)
-{
-    return error == ENOENT || error == ENOTDIR || error == ELOOP || error == EBADF || error == ENAMETOOLONG;
-}
-
-// 0 when something is at the path (links followed), -1 when nothing is, otherwise the errno
-// that stopped the test.  Called without the interpreter lock: a stat can wait on a slow disk.
-int probe(const std::string& path)
-{
-    if (path.find('\0') != std::string::npos)
-        return -1;  // no file can have such a name
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0)
-        return 0;
-    return means_missing(errno) ? -1 : errno;
-}
-
 // ---- errors ----------------------------------------------------------------------------------
 
 // Raises the OSError subclass Python itself would, so its text reads as Python's does:
-// "[Errno 2] No such file or directory: 'bash'".
+// "[Errno 2] No such file or directory: 'bash'".  Made through OSError itself rather than
+// errno: on Windows the runtime and this module need not share one C runtime's errno.
 [[noreturn]] void raise_os_error(int error, py::handle filename)
 {
-    errno = error;
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
+    py::object os = global("os");
+    py::object exc = py::reinterpret_borrow<py::object>(PyExc_OSError)(error, os.attr("strerror")(error), filename);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
     throw py::error_already_set();
 }
 
@@ -158,7 +139,7 @@ struct Attempt {
 Attempt attempt(const std::string& path, bool windows)
 {
     Attempt result;
-    int tested = probe(path);
+    int tested = process::probe(path);
     if (tested > 0)
         result.probe_error = tested;
     if (tested != 0 || windows)

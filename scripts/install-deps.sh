@@ -10,7 +10,7 @@ packages=(
   python3-pyqt5 python3-pytest python3-pytestqt
   xvfb xauth x11-utils fonts-roboto fonts-noto-color-emoji
   # the Windows launcher: cross compiler, wine to run it, icon tools
-  g++-mingw-w64-x86-64 wine wine64 icoutils librsvg2-bin
+  g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 icoutils librsvg2-bin
 )
 
 missing=()

@@ -5,6 +5,9 @@
 // leaves in sys._z47_exit_code for the launcher.  Nothing raised by the import or by main
 // escapes it: a failed start is written to the start-up log and shown in a box instead.
 //
+// Beyond the steps every start needs, it makes the standard streams it was given replace what
+// they cannot encode, and points QT_PLUGIN_PATH at the plugins folder (see the script).
+//
 // PATH is joined with os.pathsep (";" on Windows), so the same text also runs under the Linux
 // launcher without gluing the launcher's directory onto the first PATH entry.
 //
@@ -24,6 +27,14 @@ if sys.stdout is None:
     sys.stdout = io.StringIO()
 if sys.stderr is None:
     sys.stderr = io.StringIO()
+# Streams it was given (a console, a pipe) may use a code page without Turkish letters: what
+# they cannot encode is replaced, so that printing never turns a good start into a failure.
+for _stream in (sys.stdout, sys.stderr):
+    if hasattr(_stream, "reconfigure"):
+        try:
+            _stream.reconfigure(errors="replace")
+        except ValueError:
+            pass  # a closed or detached stream prints nothing anyway
 
 cwd = os.getcwd()
 if cwd not in sys.path:
@@ -53,6 +64,12 @@ if not os.path.isdir(qt_plugins):
     qt_plugins = os.path.join(sp, "PyQt5", "Qt5", "plugins")
 if os.path.isdir(qt_plugins):
     os.environ["QT_QPA_PLATFORM_PLUGIN_PATH"] = qt_plugins
+    # Qt finds its plugins below its own prefix, which PyQt5 hands it through the ANSI code
+    # page: from a folder whose name has letters outside that code page ("Ğ" and "ş" under a
+    # Western one) the prefix is garbled and no platform plugin is found.  Qt reads this
+    # variable as Unicode and looks for platforms/, styles/, ... below it.  Tools the centre
+    # starts inherit it and find their plugins the same way.
+    os.environ["QT_PLUGIN_PATH"] = qt_plugins
 
 try:
     import Z47_Kurulum_Merkezi

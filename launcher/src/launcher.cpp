@@ -4,7 +4,9 @@
 //   2. a second start brings the running instance's window forward and ends with 0;
 //   3. the launcher's own directory becomes the working directory, the DLL directory and
 //      PYTHONPATH (an inherited PYTHONPATH is replaced, not extended);
-//   4. the embedded runtime starts with the command line as sys.argv, read as plain words;
+//   4. the embedded runtime starts with the command line as sys.argv, read as plain words,
+//      and with a real interpreter program as sys.executable; when it cannot start, its
+//      reason goes to the start-up log and a box tells the user;
 //   5. the bootstrap script runs and leaves the exit code in sys._z47_exit_code;
 //   6. the runtime shuts down and the process ends with that code.
 //
@@ -16,6 +18,8 @@
 #include "python_embed.hpp"
 #include "texts.hpp"
 
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace z47::launcher {
@@ -57,23 +61,47 @@ native_string own_directory()
     return dir;
 }
 
-void enter_own_directory()
+void enter_own_directory(const native_string& dir)
 {
-    native_string dir = own_directory();
     platform::set_current_directory(dir);
     platform::set_dll_directory(dir);
     platform::set_environment(texts::search_path_variable, dir);
 }
 
-// Starts the runtime with the Python preset and the command line as plain words; true when
-// it is up.  When the command line cannot be split the runtime keeps its default sys.argv.
-bool start_runtime()
+// Why the runtime did not start, as it reports it: the function and its message, or the code
+// of an exit it asked for.
+std::string status_reason(const PyStatus& status)
+{
+    std::string reason = status.func ? std::string(status.func) + ": " : std::string();
+    if (status._type == PyStatus::_PyStatus_TYPE_EXIT)
+        return reason + texts::runtime_exit_request + std::to_string(status.exitcode);
+    return reason + (status.err_msg ? status.err_msg : texts::runtime_no_message);
+}
+
+// A text field of the configuration; a field that cannot be set keeps the preset's value.
+void set_config_text(PyConfig* config, wchar_t** field, const native_string& value)
+{
+    std::wstring text = platform::to_runtime_text(value);
+    (void)PyConfig_SetString(config, field, text.c_str());
+}
+
+// Starts the runtime with the Python preset and the command line as plain words.  Returns
+// nothing when it is up, otherwise the runtime's reason.  When the command line cannot be
+// split the runtime keeps its default sys.argv.
+std::optional<std::string> start_runtime(const native_string& dir)
 {
     std::optional<std::vector<std::wstring>> words = platform::command_line_words();
 
     PyConfig config;
     PyConfig_InitPythonConfig(&config);
     z47_set_parse_argv(&config, 0);  // the words are sys.argv, never interpreter options
+    // The runtime reads PYTHONPATH from its own C runtime's copy of the environment, which on
+    // Windows need not be the one the launcher wrote to: hand it over in the configuration.
+    set_config_text(&config, z47_config_pythonpath_env(&config), dir);
+    // sys.executable is what the centre starts a tool's app.py with; the launcher itself would
+    // meet its own single-instance guard and end without running anything.
+    if (std::optional<native_string> executable = platform::runtime_executable(dir))
+        set_config_text(&config, z47_config_executable(&config), *executable);
     if (words && !words->empty()) {
         std::vector<wchar_t*> argv;
         for (std::wstring& word : *words)
@@ -85,7 +113,21 @@ bool start_runtime()
     PyConfig_Clear(&config);
 
     // An exit request counts as a failure too: the centre has not run.
-    return !PyStatus_Exception(status) && Py_IsInitialized();
+    if (PyStatus_Exception(status))
+        return status_reason(status);
+    if (!Py_IsInitialized())
+        return std::string(texts::runtime_not_initialised);
+    return std::nullopt;
+}
+
+// The start-up log gets the runtime's reason; the box only says that the runtime did not start.
+void log_runtime_failure(const native_string& dir, const std::string& reason)
+{
+    native_string log_dir = platform::environment(texts::log_base_variable).value_or(dir);
+    log_dir += platform::dir_separator;
+    log_dir += texts::log_folder;
+    std::string text = std::string(texts::runtime_failure) + platform::line_end + reason + platform::line_end;
+    (void)platform::write_file(log_dir, texts::log_file, text);
 }
 
 // The exit code the bootstrap script left behind: 1 when the script let an exception out,
@@ -114,10 +156,12 @@ int run()
     }
 
     // 3. Everything the centre needs lies next to the launcher.
-    enter_own_directory();
+    native_string dir = own_directory();
+    enter_own_directory(dir);
 
     // 4. The runtime; it is not shut down when it never came up.
-    if (!start_runtime()) {
+    if (std::optional<std::string> failure = start_runtime(dir)) {
+        log_runtime_failure(dir, *failure);
         platform::show_error_box(texts::package_title, texts::runtime_failure);
         return 1;
     }

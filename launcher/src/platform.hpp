@@ -16,10 +16,12 @@ namespace z47::platform {
 using native_char = wchar_t;
 #define Z47_NATIVE(text) L##text
 inline constexpr native_char dir_separator = L'\\';
+inline constexpr const char* line_end = "\r\n";
 #else
 using native_char = char;
 #define Z47_NATIVE(text) text
 inline constexpr native_char dir_separator = '/';
+inline constexpr const char* line_end = "\n";
 #endif
 using native_string = std::basic_string<native_char>;
 
@@ -47,8 +49,21 @@ void release_instance_guard();
 // restored when minimised, shown otherwise.  At most one window is touched.
 void raise_window_titled(const std::vector<const char*>& titles);
 
-// The program's own path.
+// The program's own path, however long.
 native_string program_path();
+
+// The interpreter program that the runtime should name as sys.executable, so that whatever the
+// centre starts with it (a tool's app.py) runs in a real interpreter, not in another launcher:
+// the runtime's own pythonw.exe in the launcher's directory on Windows, the interpreter the
+// launcher was built against elsewhere.  Nothing when that program is not there.
+std::optional<native_string> runtime_executable(const native_string& dir);
+
+// A text in the runtime's wide form (UTF-16 on Windows; UTF-32 with undecodable bytes kept as
+// U+DC80..U+DCFF elsewhere, as the runtime keeps them).
+std::wstring to_runtime_text(const native_string& text);
+
+// The value of an environment variable; nothing when it is not set.
+std::optional<native_string> environment(const native_char* name);
 
 // Results of these three are not looked at: a directory that cannot be entered shows up
 // later, when the runtime or the centre cannot be found.
@@ -58,5 +73,9 @@ void set_environment(const native_char* name, const native_string& value);
 
 // A modal error box with no owner window (UTF-8 texts).
 void show_error_box(const char* caption, const char* text);
+
+// Writes `text` (UTF-8) as the whole content of the file `name` in `dir`, creating `dir` and
+// its parents when needed.  Best effort: false when any step fails.
+bool write_file(const native_string& dir, const native_char* name, const std::string& text);
 
 }  // namespace z47::platform

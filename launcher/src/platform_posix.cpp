@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace z47::platform {
@@ -134,9 +135,37 @@ void raise_window_titled(const std::vector<const char*>&) {}
 native_string program_path()
 {
     std::string path(4096, '\0');
-    ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-    path.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-    return path;
+    for (;;) {
+        ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+        if (length <= 0)
+            return std::string();
+        if (static_cast<std::size_t>(length) < path.size()) {
+            path.resize(static_cast<std::size_t>(length));
+            return path;
+        }
+        path.resize(path.size() * 2);  // the link may be longer than PATH_MAX
+    }
+}
+
+std::optional<native_string> runtime_executable(const native_string&)
+{
+    // The interpreter the launcher was built against (the build names it).
+    if (access(Z47_RUNTIME_EXECUTABLE, X_OK) != 0)
+        return std::nullopt;
+    return std::string(Z47_RUNTIME_EXECUTABLE);
+}
+
+std::wstring to_runtime_text(const native_string& text)
+{
+    return decode_word(text);
+}
+
+std::optional<native_string> environment(const native_char* name)
+{
+    const char* value = std::getenv(name);
+    if (value == nullptr)
+        return std::nullopt;
+    return std::string(value);
 }
 
 void set_current_directory(const native_string& dir)
@@ -156,6 +185,22 @@ void set_environment(const native_char* name, const native_string& value)
 void show_error_box(const char* caption, const char* text)
 {
     std::fprintf(stderr, "%s: %s\n", caption, text);
+}
+
+bool write_file(const native_string& dir, const native_char* name, const std::string& text)
+{
+    for (std::size_t at = dir.find('/', 1); ; at = dir.find('/', at + 1)) {
+        std::string part = dir.substr(0, at);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST && at == std::string::npos)
+            return false;
+        if (at == std::string::npos)
+            break;
+    }
+    std::FILE* file = std::fopen((dir + "/" + name).c_str(), "wbe");
+    if (file == nullptr)
+        return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && ok;
 }
 
 }  // namespace z47::platform

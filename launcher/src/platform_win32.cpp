@@ -5,7 +5,6 @@
 
 #include <windows.h>
 #include <shellapi.h>
-#include <stdlib.h>
 #include <wchar.h>
 
 namespace z47::platform {
@@ -111,10 +110,48 @@ void raise_window_titled(const std::vector<const char*>& titles)
 
 native_string program_path()
 {
-    wchar_t path[MAX_PATH] = L"";
-    GetModuleFileNameW(nullptr, path, MAX_PATH);  // a longer path is cut to fit
-    path[MAX_PATH - 1] = L'\0';
+    // A deep install folder gives a path longer than MAX_PATH; the system cuts the path to the
+    // buffer and says so only through the length, so grow the buffer until it fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return std::wstring();
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        if (path.size() >= 32768)  // the longest path the system has
+            return std::wstring();
+        path.resize(path.size() * 2);
+    }
+}
+
+std::optional<native_string> runtime_executable(const native_string& dir)
+{
+    std::wstring path = dir + L"\\pythonw.exe";
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
     return path;
+}
+
+std::wstring to_runtime_text(const native_string& text)
+{
+    return text;
+}
+
+std::optional<native_string> environment(const native_char* name)
+{
+    DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0)
+        return std::nullopt;
+    std::wstring value(size, L'\0');
+    DWORD length = GetEnvironmentVariableW(name, value.data(), size);
+    if (length == 0 || length >= size)
+        return std::nullopt;
+    value.resize(length);
+    return value;
 }
 
 void set_current_directory(const native_string& dir)
@@ -127,14 +164,39 @@ void set_dll_directory(const native_string& dir)
     SetDllDirectoryW(dir.c_str());
 }
 
+// The process's own environment block, which every C runtime in the process reads its copy
+// from and which the programs the centre starts inherit.  (The runtime itself gets the value
+// through its configuration as well: its C runtime may have copied the block already.)
 void set_environment(const native_char* name, const native_string& value)
 {
-    _wputenv_s(name, value.c_str());
+    SetEnvironmentVariableW(name, value.c_str());
 }
 
 void show_error_box(const char* caption, const char* text)
 {
     MessageBoxW(nullptr, to_utf16(text).c_str(), to_utf16(caption).c_str(), MB_OK | MB_ICONERROR);
+}
+
+bool write_file(const native_string& dir, const native_char* name, const std::string& text)
+{
+    // Each missing folder of the path in turn, from the top; existing ones are no error.
+    for (std::size_t at = dir.find(L'\\', 3); ; at = dir.find(L'\\', at + 1)) {
+        std::wstring part = dir.substr(0, at);
+        if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS &&
+            at == std::wstring::npos)
+            return false;
+        if (at == std::wstring::npos)
+            break;
+    }
+    std::wstring path = dir + L"\\" + name;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == text.size();
 }
 
 }  // namespace z47::platform

@@ -9,10 +9,12 @@
 
 #include <cstring>
 
-// X(result, name, parameters) for each function the launcher calls, in the order of calling.
+// X(result, name, parameters) for each function the launcher calls, in the order of calling
+// (PyConfig_SetString once per text field, before the arguments are set).
 #define Z47_PY312_EMBEDDING_FUNCTIONS(X)                                                      \
     X(void, PyConfig_InitPythonConfig, (PyConfig * config))                                   \
     X(PyStatus, PyConfig_SetArgv, (PyConfig * config, Py_ssize_t argc, wchar_t* const* argv)) \
+    X(PyStatus, PyConfig_SetString, (PyConfig * config, wchar_t** config_str, const wchar_t* str)) \
     X(PyStatus, Py_InitializeFromConfig, (const PyConfig* config))                            \
     X(void, PyConfig_Clear, (PyConfig * config))                                              \
     X(int, PyStatus_Exception, (PyStatus status))                                             \
@@ -43,6 +45,17 @@ Z47_PY312_EMBEDDING_FUNCTIONS(Z47_DECLARE)
 inline void z47_set_parse_argv(PyConfig* config, int value)
 {
     std::memcpy(config->storage + Z47_PYCONFIG_PARSE_ARGV_OFFSET, &value, sizeof value);
+}
+
+// The configuration's text fields, for PyConfig_SetString.
+inline wchar_t** z47_config_pythonpath_env(PyConfig* config)
+{
+    return reinterpret_cast<wchar_t**>(config->storage + Z47_PYCONFIG_PYTHONPATH_ENV_OFFSET);
+}
+
+inline wchar_t** z47_config_executable(PyConfig* config)
+{
+    return reinterpret_cast<wchar_t**>(config->storage + Z47_PYCONFIG_EXECUTABLE_OFFSET);
 }
 
 #endif

@@ -4,8 +4,8 @@
 //
 // PyStatus is passed and returned by value and read by the launcher, so it is declared field
 // for field.  PyConfig is only stored by the launcher (the runtime fills it in), so it is
-// opaque storage of the runtime's size and alignment, and its one field the launcher writes,
-// parse_argv, is reached by its offset.
+// opaque storage of the runtime's size and alignment; the fields the launcher writes are
+// reached by their offsets (parse_argv directly, the two texts through PyConfig_SetString).
 
 typedef long long Py_ssize_t;
 
@@ -19,6 +19,8 @@ typedef struct {
 #define Z47_PYCONFIG_SIZE 432
 #define Z47_PYCONFIG_ALIGN 8
 #define Z47_PYCONFIG_PARSE_ARGV_OFFSET 96
+#define Z47_PYCONFIG_PYTHONPATH_ENV_OFFSET 280
+#define Z47_PYCONFIG_EXECUTABLE_OFFSET 336
 
 typedef struct {
     alignas(Z47_PYCONFIG_ALIGN) unsigned char storage[Z47_PYCONFIG_SIZE];

@@ -12,4 +12,7 @@ inline void z47_set_parse_argv(PyConfig* config, int value)
 {
     config->parse_argv = value;
 }
+
+inline wchar_t** z47_config_pythonpath_env(PyConfig* config) { return &config->pythonpath_env; }
+inline wchar_t** z47_config_executable(PyConfig* config) { return &config->executable; }
 #endif

@@ -37,4 +37,14 @@ inline constexpr const platform::native_char* guard_flags[] = {
 
 inline constexpr const platform::native_char* search_path_variable = Z47_NATIVE("PYTHONPATH");
 
+// The start-up log: the same file the bootstrap script writes a failed start to.
+inline constexpr const platform::native_char* log_base_variable = Z47_NATIVE("LOCALAPPDATA");
+inline constexpr const platform::native_char* log_folder = Z47_NATIVE("Tevrix");
+inline constexpr const platform::native_char* log_file = Z47_NATIVE("startup_error.log");
+
+// The runtime's reason when it reports none of its own.
+inline constexpr const char* runtime_exit_request = "exit requested with code ";
+inline constexpr const char* runtime_no_message = "no message";
+inline constexpr const char* runtime_not_initialised = "Py_IsInitialized: the runtime is not initialised";
+
 }  // namespace z47::launcher::texts

@@ -35,6 +35,8 @@ def _report():
             "PATH": os.environ.get("PATH"),
             "PYTHONPATH": os.environ.get("PYTHONPATH"),
             "QT_QPA_PLATFORM_PLUGIN_PATH": os.environ.get("QT_QPA_PLATFORM_PLUGIN_PATH"),
+            "QT_PLUGIN_PATH": os.environ.get("QT_PLUGIN_PATH"),
+            "stdout_errors": getattr(sys.stdout, "errors", None),
         }, f)
 
 '''
@@ -127,7 +129,7 @@ def stop(process: subprocess.Popen):
 
 # --- Windows launcher under wine -------------------------------------------------------------
 
-WINDOWS_BUILD = BUILD / "launcher-windows"
+WINDOWS_BUILD = BUILD / "windows"
 WINDOWS_LAUNCHER = WINDOWS_BUILD / f"{LAUNCHER_NAME}.exe"
 RUNTIME_DOUBLE = WINDOWS_BUILD / "testing" / "python312.dll"
 PROBE = WINDOWS_BUILD / "testing" / "z47_probe.exe"
@@ -142,13 +144,25 @@ class Wine:
     """One wine prefix and one X server for the whole run; programs run one at a time."""
 
     def __init__(self, base: pathlib.Path, display: str):
-        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "Z47_", "PYTHON"))}
+        self.base = base
+        self.display = display
+        self.env = {k: v for k, v in os.environ.items()
+                    if not k.startswith(("WINE", "Z47_", "PYTHON", "QT_", "XDG_"))}
+        home = base / "home"  # wine links its profile folders to $HOME: never the user's own
         self.env.update(
             DISPLAY=display,
+            HOME=str(home),
+            XDG_CONFIG_HOME=str(home / ".config"),
+            XDG_DATA_HOME=str(home / ".local" / "share"),
+            XDG_CACHE_HOME=str(home / ".cache"),
             WINEPREFIX=str(base / "prefix"),
             WINEDEBUG="-all",
-            WINEDLLOVERRIDES="mscoree,mshtml=",  # no Mono or Gecko installer prompts
-            LANG="C.UTF-8",  # wine reads the command line and environment in this encoding
+            # No Mono or Gecko installer prompts, and no menu entries or file associations
+            # written for the programs the tests run.
+            WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d",
+            # Wine reads the command line and environment in this encoding; its ANSI code page
+            # is then 1252, which has no "Ğ" or "ş", as on a Western Windows.
+            LANG="C.UTF-8",
         )
 
     def command_env(self, changes: dict) -> dict:
@@ -171,10 +185,17 @@ class Wine:
             err.seek(0)
             return subprocess.CompletedProcess(command, code, out.read(), err.read())
 
-    def start(self, program, *args, cwd, env=None) -> subprocess.Popen:
+    def start(self, program, *args, cwd, env=None, stdout=subprocess.DEVNULL) -> subprocess.Popen:
+        # The real runtime does not start when a standard handle is a regular file under
+        # wine: its handles are /dev/null, or a pipe where a test reads them.
         return subprocess.Popen(["wine", str(program), *args], cwd=cwd, env=self.command_env(env or {}),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.DEVNULL)
+
+    def local_appdata(self) -> pathlib.Path:
+        """Where LOCALAPPDATA points for Windows programs: wine sets it to the prefix's own
+        profile folder, whatever the environment says."""
+        users = pathlib.Path(self.env["WINEPREFIX"]) / "drive_c" / "users"
+        return next(users.glob("*/AppData/Local"))
 
     def probe(self, *args, timeout=30) -> subprocess.CompletedProcess:
         result = self.run(built(PROBE), *args, cwd=PROBE.parent, timeout=timeout)
@@ -190,7 +211,7 @@ def start_xvfb() -> tuple:
     """Starts Xvfb on a free display; returns the process and the display name."""
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
         pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     with os.fdopen(read_end) as reader:
@@ -237,3 +258,104 @@ class WindowsFolder:
 
 def read_calls(record: pathlib.Path) -> list:
     return record.read_text(encoding="utf-8").splitlines() if record.exists() else []
+
+
+# --- the Windows package under wine, with the real runtime and the real PyQt5 ----------------
+
+PACKAGE = BUILD / "dist" / "windows" / LAUNCHER_NAME
+WINDOWS_PARTS = BUILD / "windows-parts.txt"
+MODULE_PYD = "Z47_Kurulum_Merkezi.cp312-win_amd64.pyd"
+START_UP_ERROR_CAPTION = PACKAGE_TITLE + " - Baslatma Hatasi"
+
+
+def windows_parts_missing():
+    """The build's one line on missing Windows parts, or None when it found them."""
+    if not WINDOWS_PARTS.exists():
+        return "the build has not looked for the Windows parts: build first (make test)"
+    state, _, line = WINDOWS_PARTS.read_text(encoding="utf-8").partition("\n")
+    return None if state == "found" else line.strip()
+
+
+def link_tree(source: pathlib.Path, target: pathlib.Path):
+    """A copy of the package that costs no disk: files are hard links (tests only add and
+    remove files in it, never write into one), copies where links cannot be made."""
+    def link_or_copy(src, dst):
+        try:
+            os.link(src, dst)
+        except OSError:
+            shutil.copy2(src, dst)
+    shutil.copytree(source, target, copy_function=link_or_copy)
+
+
+class PackageFolder:
+    """The Windows package as a user unzipped it into `path`, run under wine."""
+
+    def __init__(self, path: pathlib.Path, wine: Wine):
+        self.path = path
+        self.wine = wine
+        self.path.parent.mkdir(parents=True, exist_ok=True)
+        link_tree(built(PACKAGE), self.path)
+        self.launcher = self.path / f"{LAUNCHER_NAME}.exe"
+        self.scratch = self.path.parent
+        self.report_file = self.scratch / "report.json"
+
+    def stand_in(self, body: str):
+        """Replaces the centre by a stand-in module; `body` ends it as the case needs."""
+        (self.path / MODULE_PYD).unlink()
+        (self.path / "Z47_Kurulum_Merkezi.py").write_text(STAND_IN_HEAD + body, encoding="utf-8")
+
+    def env(self, **changes) -> dict:
+        return {"Z47_TEST_REPORT": windows_path(self.report_file), **changes}
+
+    def start(self, *args, env=None, stdout=subprocess.DEVNULL) -> subprocess.Popen:
+        return self.wine.start(self.launcher, *args, cwd=self.scratch, env=env or self.env(), stdout=stdout)
+
+    def run(self, *args, env=None, timeout=120) -> int:
+        process = self.start(*args, env=env)
+        try:
+            return process.wait(timeout=timeout)
+        finally:
+            stop(process)
+
+    def report(self) -> dict:
+        return json.loads(self.report_file.read_text(encoding="utf-8"))
+
+
+def start_up_log(wine: Wine) -> pathlib.Path:
+    return wine.local_appdata() / "Tevrix" / "startup_error.log"
+
+
+def x_window_of(display: str, title_start: str) -> str:
+    """The X id of the top-level window whose title starts with `title_start`."""
+    tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", display], capture_output=True,
+                          check=True).stdout.decode("utf-8", "replace")
+    for line in tree.splitlines():
+        parts = line.strip().split(" ", 1)
+        if len(parts) == 2 and parts[1].startswith('"' + title_start):
+            return parts[0]
+    raise AssertionError(f"no X window titled {title_start!r}")
+
+
+def x_window_lines(display: str) -> list:
+    tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", display], capture_output=True,
+                          check=True).stdout.decode("utf-8", "replace")
+    return tree.splitlines()
+
+
+GRAB = """
+import sys
+from PyQt5.QtWidgets import QApplication
+app = QApplication(["grab", "-platform", "xcb"])
+ok = app.primaryScreen().grabWindow(int(sys.argv[1], 16)).save(sys.argv[2], "PNG")
+sys.exit(0 if ok else 1)
+"""
+
+
+def screenshot(display: str, title_start: str, target: pathlib.Path) -> pathlib.Path:
+    """What the screen shows of one window, as a person sees it, saved as PNG."""
+    target.parent.mkdir(parents=True, exist_ok=True)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("QT_")}
+    env["DISPLAY"] = display
+    subprocess.run(["/usr/bin/python3", "-c", GRAB, x_window_of(display, title_start), str(target)],
+                   env=env, check=True, timeout=60)
+    return target

@@ -25,7 +25,8 @@ def test_argv_is_the_command_line_word_for_word(folder, started):
     report = started(*words)
     # "-c" and "-m" are not interpreter options: they reach the centre as plain words.
     assert report["argv"] == [str(folder.launcher), *words]
-    assert report["executable"] == str(folder.launcher)
+    # A tool's app.py is started with sys.executable: the interpreter, never the launcher again.
+    assert report["executable"] == "/usr/bin/python3"
 
 
 def test_argv_keeps_bytes_that_are_not_utf8(folder, started):

@@ -11,7 +11,7 @@ from launcher_env import PACKAGE_TITLE, WINDOWS_LAUNCHER, built
 
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 RUNTIME_FUNCTIONS = {
-    "PyConfig_InitPythonConfig", "PyConfig_SetArgv", "Py_InitializeFromConfig", "PyConfig_Clear",
+    "PyConfig_InitPythonConfig", "PyConfig_SetArgv", "PyConfig_SetString", "Py_InitializeFromConfig", "PyConfig_Clear",
     "PyStatus_Exception", "Py_IsInitialized", "PyRun_SimpleStringFlags", "PySys_GetObject",
     "PyLong_AsLong", "PyErr_Occurred", "PyErr_Clear", "Py_FinalizeEx",
 }
@@ -51,11 +51,12 @@ def test_is_a_64_bit_gui_program_importing_only_system_dlls_and_the_runtime(pe_h
     assert set(imports) == {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "python312.dll"}
     assert imports["python312.dll"] == RUNTIME_FUNCTIONS
     assert {"CreateMutexW", "GetModuleFileNameW", "SetCurrentDirectoryW", "SetDllDirectoryW",
-            "MultiByteToWideChar", "GetCommandLineW"} <= imports["kernel32.dll"]
+            "SetEnvironmentVariableW", "MultiByteToWideChar", "GetCommandLineW"} <= imports["kernel32.dll"]
     assert {"EnumWindows", "GetWindowTextW", "IsIconic", "ShowWindow", "SetForegroundWindow",
             "BringWindowToTop", "MessageBoxW"} <= imports["user32.dll"]
     assert "CommandLineToArgvW" in imports["shell32.dll"]
-    assert "_wputenv_s" in imports["msvcrt.dll"]
+    # PYTHONPATH goes into the process's environment block, not into one C runtime's copy of it
+    assert not {"_wputenv_s", "_wputenv", "_putenv_s"} & imports["msvcrt.dll"]
 
 
 def resources(exe) -> list:

@@ -1,14 +1,15 @@
 """The Windows launcher's own code under wine, with a test double of python312.dll that
-writes down every runtime call (launcher/windows/testing): the command line handed over,
-the directories, the exit-code protocol, the runtime failure box and the single-instance
-guard with its window search.  The real python312.dll only runs on Windows."""
+writes down every runtime call (launcher/windows/testing): what only a double can show, such as
+the order of the runtime calls, the configuration handed over, and runtime answers the real
+runtime never gives here.  The package with the real runtime is tested in
+test_windows_package.py."""
 import pytest
 
-from launcher_env import (CENTRE_TITLE, LAUNCHER, PACKAGE_TITLE, RUNTIME_FAILURE, read_calls, stop,
-                          windows_path)
+from launcher_env import CENTRE_TITLE, PACKAGE_TITLE, RUNTIME_FAILURE, read_calls, start_up_log, stop, windows_path
 
-START_UP = ["PyConfig_InitPythonConfig", "PyConfig_SetArgv", "Py_InitializeFromConfig",
-            "PyConfig_Clear", "PyStatus_Exception", "Py_IsInitialized"]
+CONFIGURATION = ["PyConfig_InitPythonConfig", "PyConfig_SetString"]
+START_UP = ["PyConfig_SetArgv", "Py_InitializeFromConfig", "PyConfig_Clear", "PyStatus_Exception",
+            "Py_IsInitialized"]
 SCRIPT_AND_EXIT_CODE = ["PyRun_SimpleStringFlags", "PySys_GetObject", "PyLong_AsLong", "PyErr_Occurred"]
 
 
@@ -21,60 +22,56 @@ def value_of(calls: list, key: str) -> str:
     return next(line[len(key) + 1:] for line in calls if line.startswith(key + " "))
 
 
-def test_command_line_reaches_the_runtime_word_for_word(windows_folder):
-    words = ["-c", "print('bu çalışmamalı')", "boşluklu bir kelime", 'tırnak "içinde"',
-             "Türkçe ĞÜŞİÖÇ ğüşıöç", "--", "-m"]
-    result, calls = windows_folder.run(*words, env={"PYTHONPATH": "C:\\başka\\yer"}, exit_code="0")
+@pytest.mark.parametrize("has_pythonw", [True, False], ids=["pythonw-beside", "no-pythonw"])
+def test_runtime_gets_its_configuration_before_it_starts(windows_folder, has_pythonw):
+    if has_pythonw:
+        (windows_folder.path / "pythonw.exe").write_bytes(b"MZ")
+    result, calls = windows_folder.run(env={"PYTHONPATH": "C:\\başka\\yer"}, exit_code="0")
 
     assert result.returncode == 0
-    assert calls_made(calls) == START_UP + SCRIPT_AND_EXIT_CODE + ["Py_FinalizeEx"]
-    argv = [line[len("argv "):] for line in calls if line.startswith("argv ")]
-    assert value_of(calls, "PyConfig_SetArgv") == str(len(words) + 1)
-    assert argv == [windows_path(windows_folder.launcher), *words]
+    assert calls_made(calls) == (CONFIGURATION + ["PyConfig_SetString"] * has_pythonw + START_UP
+                                 + SCRIPT_AND_EXIT_CODE + ["Py_FinalizeEx"])
+    folder = windows_path(windows_folder.path)
+    texts = [line for line in calls if line.startswith("PyConfig_SetString ")]
+    # The runtime is told its search path in its configuration, whatever its C runtime has
+    # read of the environment, and names pythonw.exe, never the launcher, as sys.executable.
+    assert texts == [f"PyConfig_SetString pythonpath_env {folder}"] + (
+        [f"PyConfig_SetString executable {folder}\\pythonw.exe"] if has_pythonw else [])
     # Words are sys.argv, never interpreter options.
     assert value_of(calls, "Py_InitializeFromConfig") == "parse_argv=0"
     # The launcher's folder is the working directory, the DLL directory and the whole PYTHONPATH.
-    folder = windows_path(windows_folder.path)
     assert [value_of(calls, key) for key in ("cwd", "dll_directory", "PYTHONPATH")] == [folder] * 3
 
 
-def test_bootstrap_script_is_the_one_the_linux_launcher_runs(windows_folder):
-    script = windows_folder.path.parent / "script.py"
-    result, calls = windows_folder.run(script_file=windows_path(script))
-    assert result.returncode == 0
-    assert value_of(calls, "PyRun_SimpleStringFlags") == "flags=none"
-    text = script.read_bytes()
-    assert text.startswith(b"import sys, os, io\nsys._z47_exit_code = 0\n")
-    assert "Baslatma Hatasi".encode() in text and "Masaüstü".encode("utf-8") in text
-    # The same UTF-8 constant that the Linux tests run end to end.
-    assert text in LAUNCHER.read_bytes()
-    compile(text, "<bootstrap>", "exec")
-
-
 @pytest.mark.parametrize(
-    "double, code, after_script",
+    "double, after_script",
     [
-        ({"exit_code": "7"}, 7, SCRIPT_AND_EXIT_CODE),
-        ({"exit_code": "0"}, 0, SCRIPT_AND_EXIT_CODE),
-        ({"exit_code": "missing"}, 1, ["PyRun_SimpleStringFlags", "PySys_GetObject"]),
-        ({"exit_code": "not-a-long"}, 1, SCRIPT_AND_EXIT_CODE + ["PyErr_Clear"]),
-        ({"exit_code": "5", "script": "raise"}, 1, ["PyRun_SimpleStringFlags", "PySys_GetObject"]),
+        ({"exit_code": "missing"}, ["PyRun_SimpleStringFlags", "PySys_GetObject"]),
+        ({"exit_code": "not-a-long"}, SCRIPT_AND_EXIT_CODE + ["PyErr_Clear"]),
+        ({"exit_code": "5", "script": "raise"}, ["PyRun_SimpleStringFlags", "PySys_GetObject"]),
     ],
-    ids=["code", "zero", "no-code", "not-a-long", "script-raised"],
+    ids=["no-code", "not-a-long", "script-raised"],
 )
-def test_exit_code_protocol(windows_folder, double, code, after_script):
+def test_script_without_a_usable_exit_code_ends_with_1(windows_folder, double, after_script):
     result, calls = windows_folder.run(**double)
-    assert result.returncode == code
-    assert calls_made(calls) == START_UP + after_script + ["Py_FinalizeEx"]
+    assert result.returncode == 1
+    assert calls_made(calls) == CONFIGURATION + START_UP + after_script + ["Py_FinalizeEx"]
     assert calls[-1] == "Py_FinalizeEx"  # no runtime error left pending at shutdown
 
 
 @pytest.mark.parametrize(
-    "start, asked_initialised",
-    [("error", False), ("exit", False), ("not-initialised", True)],
+    "start, asked_initialised, reason",
+    [
+        ("error", False, "Py_InitializeFromConfig: test double: start refused"),
+        ("exit", False, "Py_InitializeFromConfig: exit requested with code 0"),
+        ("not-initialised", True, "Py_IsInitialized: the runtime is not initialised"),
+    ],
 )
 def test_runtime_that_cannot_start_shows_the_box_and_ends_with_1(windows_folder, wine, start,
-                                                                 asked_initialised):
+                                                                 asked_initialised, reason):
+    log = start_up_log(wine)
+    if log.exists():
+        log.unlink()
     process, record = windows_folder.start(start=start)
     try:
         box = wine.probe("box", PACKAGE_TITLE, "20000")  # reads the box, then presses OK
@@ -84,7 +81,10 @@ def test_runtime_that_cannot_start_shows_the_box_and_ends_with_1(windows_folder,
     finally:
         stop(process)
     # The runtime is neither run nor shut down when it never came up.
-    assert calls_made(read_calls(record)) == START_UP[:-1] + ["Py_IsInitialized"] * asked_initialised
+    assert calls_made(read_calls(record)) == (CONFIGURATION + START_UP[:-1]
+                                              + ["Py_IsInitialized"] * asked_initialised)
+    # The box stays as it is; the log has the runtime's own reason.
+    assert log.read_bytes().decode("utf-8") == f"{RUNTIME_FAILURE}\r\n{reason}\r\n"
 
 
 # --- single-instance guard and window search ------------------------------------------------
@@ -115,22 +115,14 @@ def window_state(wine, title) -> dict:
     return dict(pair.split("=") for pair in state.text.split())
 
 
-@pytest.mark.parametrize(
-    "title, minimised",
-    [
-        (PACKAGE_TITLE + " - Baslatma Hatasi", True),
-        (CENTRE_TITLE + " — Z47 Yazılım Ekibi", True),
-        (CENTRE_TITLE + " — Z47 Yazılım Ekibi", False),
-    ],
-    ids=["package-title-minimised", "centre-title-minimised", "centre-title-behind"],
-)
-def test_second_start_brings_the_running_window_forward(windows_folder, wine, running, title, minimised):
+# The real centre behind another window, and the real start-up error box minimised, are
+# brought forward in test_windows_package.py; the double adds a minimised centre window.
+def test_second_start_restores_a_minimised_centre_window(windows_folder, wine, running):
+    title = CENTRE_TITLE + " — Z47 Yazılım Ekibi"
     running(title)
     running("Başka bir program", "--headless")  # unguarded, its window now in front
-    if minimised:
-        wine.probe("minimise", title)
-        assert window_state(wine, title)["iconic"] == "1"
-    assert window_state(wine, title)["foreground"] == "0"
+    wine.probe("minimise", title)
+    assert window_state(wine, title)["iconic"] == "1"
 
     result, calls = windows_folder.run()
 

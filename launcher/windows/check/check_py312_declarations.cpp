@@ -24,6 +24,10 @@ static_assert(sizeof(own::PyConfig) == sizeof(::PyConfig));
 static_assert(alignof(own::PyConfig) == alignof(::PyConfig));
 static_assert(Z47_PYCONFIG_PARSE_ARGV_OFFSET == offsetof(::PyConfig, parse_argv));
 static_assert(std::is_same_v<decltype(::PyConfig::parse_argv), int>);
+static_assert(Z47_PYCONFIG_PYTHONPATH_ENV_OFFSET == offsetof(::PyConfig, pythonpath_env));
+static_assert(std::is_same_v<decltype(::PyConfig::pythonpath_env), wchar_t*>);
+static_assert(Z47_PYCONFIG_EXECUTABLE_OFFSET == offsetof(::PyConfig, executable));
+static_assert(std::is_same_v<decltype(::PyConfig::executable), wchar_t*>);
 
 // The functions: each declared signature, read with the real types, is the real one.
 #define Z47_PY312_FUNCTION_LIST_ONLY

@@ -7,6 +7,9 @@
 //   z47_probe minimise <title part>             minimises the window, waits until it is
 //   z47_probe state <title part>                prints iconic=, visible=, foreground=
 //   z47_probe close <title part>                asks the window to close
+//   z47_probe click <title part> <x> <y>        brings the window forward and clicks the left
+//                                               mouse button at (x, y) of its client area,
+//                                               as a user's mouse would
 //
 // Output is UTF-8.  Exit codes: 0 done, 1 no such window, 2 usage.
 #include <windows.h>
@@ -83,6 +86,24 @@ std::wstring state_of(HWND window)
            L" foreground=" + std::to_wstring(GetForegroundWindow() == window ? 1 : 0);
 }
 
+// Real input through the system's queue, so the program sees a press and a release where the
+// pointer is, with nothing posted into its own message queue by us.
+void click(HWND window, long x, long y)
+{
+    SetForegroundWindow(window);
+    POINT point{x, y};
+    ClientToScreen(window, &point);
+    SetCursorPos(point.x, point.y);
+    Sleep(100);
+    INPUT inputs[2]{};
+    inputs[0].type = inputs[1].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(1, &inputs[0], sizeof(INPUT));
+    Sleep(50);
+    SendInput(1, &inputs[1], sizeof(INPUT));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -125,6 +146,10 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (command == L"click" && argc > 4) {
+        click(window, std::wcstol(argv[3], nullptr, 10), std::wcstol(argv[4], nullptr, 10));
         return 0;
     }
     return 2;

@@ -1,4 +1,4 @@
-// A test double of python312.dll: the twelve embedding functions the launcher imports, steered
+// A test double of python312.dll: the embedding functions the launcher imports, steered
 // by environment variables and writing down every call, so that tests under wine can follow
 // the real launcher's control flow without a Windows Python.
 //
@@ -120,6 +120,16 @@ EXPORT void PyConfig_InitPythonConfig(PyConfig* config)
     std::memset(config->storage, 0xA5, sizeof config->storage);
     int preset = 1;  // the Python preset reads the command line as interpreter options
     std::memcpy(config->storage + Z47_PYCONFIG_PARSE_ARGV_OFFSET, &preset, sizeof preset);
+}
+
+EXPORT PyStatus PyConfig_SetString(PyConfig* config, wchar_t** field, const wchar_t* text)
+{
+    auto at = reinterpret_cast<unsigned char*>(field) - config->storage;
+    const char* name = at == Z47_PYCONFIG_EXECUTABLE_OFFSET       ? "executable"
+                       : at == Z47_PYCONFIG_PYTHONPATH_ENV_OFFSET ? "pythonpath_env"
+                                                                  : "unknown";
+    record(std::string("PyConfig_SetString ") + name + " " + utf8(text));
+    return status(0, nullptr);
 }
 
 EXPORT PyStatus PyConfig_SetArgv(PyConfig*, Py_ssize_t argc, wchar_t* const* argv)

@@ -1,4 +1,5 @@
-// Starting bash for one script and waiting for it with a deadline: see process.hpp.
+// The worker's system calls on Linux: the existence test, starting bash for one script and
+// waiting for it with a deadline (see process.hpp).
 //
 // In Python terms this file is what the worker would do with
 //
@@ -15,6 +16,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -172,7 +174,24 @@ Ending ending_of(int status)
     return {Ending::exited, WIFEXITED(status) ? WEXITSTATUS(status) : 0};
 }
 
+// The errors after which nothing can be at the path: the script is missing, not unreadable.
+// (A name too long for the system cannot name a file either.)
+bool means_missing(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ELOOP || error == EBADF || error == ENAMETOOLONG;
+}
+
 }  // namespace
+
+int probe(const std::string& path)
+{
+    if (path.find('\0') != std::string::npos)
+        return -1;  // no file can have such a name
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0)
+        return 0;
+    return means_missing(errno) ? -1 : errno;
+}
 
 Start start_bash(const std::string& script)
 {

@@ -1,0 +1,60 @@
+# The Windows side: the launcher, the module and the package folder with its zip.
+#
+# The launcher needs only mingw-w64.  The module and the package need the Windows parts that
+# the project does not build (the Python 3.12 runtime, its C headers, PyQt5 for Windows): a
+# folder laid out by scripts/fetch_windows_sdk.py (docs/windows-sdk.md), named by the CMake
+# variable or the environment variable Z47_WINDOWS_SDK.  Without it the launcher is still
+# built, and the build says in one line what is missing; the Windows tests then skip with that
+# line (they read it from windows-parts.txt in the build folder).
+if(DEFINED ENV{Z47_WINDOWS_SDK})
+  set(Z47_WINDOWS_SDK "$ENV{Z47_WINDOWS_SDK}" CACHE PATH "Folder of the Windows parts" FORCE)
+else()
+  set(Z47_WINDOWS_SDK "" CACHE PATH "Folder of the Windows parts")
+endif()
+
+set(windows_parts_missing "")
+if(NOT Z47_WINDOWS_SDK)
+  set(windows_parts_missing "Z47_WINDOWS_SDK is not set")
+else()
+  foreach(part python-3.12.4-embed-amd64/python312.dll cpython-3.12.1-include/Python.h
+               pyqt5-5.15.11-win_amd64/PyQt5/QtWidgets.pyd)
+    if(NOT windows_parts_missing AND NOT EXISTS "${Z47_WINDOWS_SDK}/${part}")
+      set(windows_parts_missing "${Z47_WINDOWS_SDK} has no ${part}")
+    endif()
+  endforeach()
+endif()
+set(windows_parts_file "${CMAKE_BINARY_DIR}/windows-parts.txt")
+if(windows_parts_missing)
+  set(windows_parts_line "Windows parts missing (${windows_parts_missing}): the Windows module and package are not built; see docs/windows-sdk.md")
+  message(STATUS "${windows_parts_line}")
+  file(WRITE "${windows_parts_file}" "missing\n${windows_parts_line}\n")
+  set(sdk_for_build "")
+else()
+  message(STATUS "Windows parts: ${Z47_WINDOWS_SDK}")
+  file(WRITE "${windows_parts_file}" "found\n${Z47_WINDOWS_SDK}\n")
+  set(sdk_for_build "${Z47_WINDOWS_SDK}")
+endif()
+
+include(ExternalProject)
+ExternalProject_Add(windows
+  SOURCE_DIR "${PROJECT_SOURCE_DIR}/cmake/windows"
+  BINARY_DIR "${CMAKE_BINARY_DIR}/windows"
+  CMAKE_ARGS
+    "-DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake"
+    -DCMAKE_BUILD_TYPE=Release
+    "-DZ47_VERSION=${PROJECT_VERSION}"
+    "-DZ47_WINDOWS_SDK=${sdk_for_build}"
+    "-DZ47_PYBIND11_INCLUDE=${pybind11_INCLUDE_DIR}"
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  USES_TERMINAL_BUILD ON)
+
+# The package as users get it, in the build folder (make windows copies it to dist/windows).
+if(NOT windows_parts_missing)
+  add_custom_target(windows_package ALL
+    COMMAND "${Z47_PYTHON}" "${PROJECT_SOURCE_DIR}/scripts/make_windows_package.py"
+            --sdk "${Z47_WINDOWS_SDK}" --build "${CMAKE_BINARY_DIR}"
+            --version "${PROJECT_VERSION}" --dest "${CMAKE_BINARY_DIR}/dist/windows"
+    DEPENDS windows sample_tools
+    USES_TERMINAL VERBATIM)
+endif()

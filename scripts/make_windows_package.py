@@ -1,0 +1,151 @@
+#!/usr/bin/python3
+"""Lays out the Windows package: the folder a Windows user unzips and the zip beside it.
+
+    Z47_Masaustu_Araclari_Tam_Paketi/
+        Z47_Masaustu_Araclari_Tam_Paketi.exe        the launcher (double-clicked)
+        Z47_Kurulum_Merkezi.cp312-win_amd64.pyd     the centre
+        python312.dll, python312.zip, pythonw.exe   the embeddable Python 3.12 runtime, whole
+        python312._pth                              the runtime's search path (below)
+        Lib/site-packages/PyQt5/...                 PyQt5 with its Qt
+        z47-linux-monitor/, ...                     the six tool folders
+    Z47_Masaustu_Araclari_Tam_Paketi-<version>-win64.zip
+
+The runtime's ._pth file fixes its module search path (PYTHONPATH is ignored when it is
+there): the standard library, the package folder itself (the centre) and Lib\\site-packages.
+Both the launcher's embedded runtime and pythonw.exe, which runs a tool's app.py, read it.
+
+The folder and the zip are made under temporary names and then put in place, so a failed run
+never leaves a half-made package where a finished one was.
+"""
+import argparse
+import os
+import pathlib
+import hashlib
+import shutil
+import sys
+import zipfile
+
+NAME = "Z47_Masaustu_Araclari_Tam_Paketi"
+MODULE = "Z47_Kurulum_Merkezi.cp312-win_amd64.pyd"
+RUNTIME = "python-3.12.4-embed-amd64"
+PYQT5 = "pyqt5-5.15.11-win_amd64"
+TOOLS = ["z47-linux-monitor", "z47-vpn-adblocker", "z47-delmo", "z47-system-network", "z47-cloud",
+         "z47-remote-desktop"]
+SEARCH_PATH = "python312.zip\r\n.\r\nLib\\site-packages\r\n"
+ZIP_TIME = (2024, 1, 1, 0, 0, 0)  # the same bytes for the same files, whenever it is built
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+
+class PackageError(Exception):
+    pass
+
+
+def need(path: pathlib.Path, what: str) -> pathlib.Path:
+    if not path.exists():
+        raise PackageError(f"{what} is missing: {path}")
+    return path
+
+
+def check_sdk(sdk: pathlib.Path):
+    """Every file of the two parts the package ships must match the list it came with (each
+    folder's <folder>.sha256; fetch_windows_sdk.py --check also holds them against the pins)."""
+    for part in (RUNTIME, PYQT5):
+        listing = need(sdk / f"{part}.sha256", "the list of the Windows parts")
+        for line in listing.read_text(encoding="utf-8").splitlines():
+            if not line.strip():
+                continue
+            expected, name = line.split(maxsplit=1)
+            path = sdk / part / name.lstrip("*")
+            digest = hashlib.sha256(need(path, "a listed file").read_bytes()).hexdigest()
+            if digest != expected.lower():
+                raise PackageError(f"{path} does not match its list: expected {expected}, got {digest}")
+
+
+def lay_out(folder: pathlib.Path, sdk: pathlib.Path, build: pathlib.Path):
+    folder.mkdir(parents=True)
+    windows = build / "windows"
+    shutil.copy2(need(windows / f"{NAME}.exe", "the Windows launcher"), folder)
+    shutil.copy2(need(windows / MODULE, "the Windows module"), folder)
+
+    for item in need(sdk / RUNTIME, "the Python runtime").iterdir():
+        if item.is_file():
+            shutil.copy2(item, folder)
+    (folder / "python312._pth").write_bytes(SEARCH_PATH.encode("ascii"))
+
+    site = folder / "Lib" / "site-packages"
+    shutil.copytree(need(sdk / PYQT5, "PyQt5 for Windows"), site)
+
+    for tool in TOOLS:
+        shutil.copytree(need(build / "centre" / tool, "a sample tool folder"), folder / tool)
+
+
+def write_zip(folder: pathlib.Path, target: pathlib.Path):
+    files = sorted(p for p in folder.rglob("*") if p.is_file())
+    with zipfile.ZipFile(target, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=6) as archive:
+        for path in files:
+            name = f"{NAME}/{path.relative_to(folder).as_posix()}"
+            info = zipfile.ZipInfo(name, ZIP_TIME)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.external_attr = (0o755 if path.suffix == ".sh" else 0o644) << 16
+            with path.open("rb") as source, archive.open(info, "w") as sink:
+                shutil.copyfileobj(source, sink, 1 << 20)
+
+
+def replace(temporary: pathlib.Path, final: pathlib.Path):
+    if final.is_dir():
+        shutil.rmtree(final)
+    elif final.exists():
+        final.unlink()
+    temporary.rename(final)
+
+
+def make_package(sdk: pathlib.Path, build: pathlib.Path, dest: pathlib.Path, version: str, check=True):
+    if check:
+        check_sdk(sdk)
+    dest.mkdir(parents=True, exist_ok=True)
+    folder = dest / NAME
+    archive = dest / f"{NAME}-{version}-win64.zip"
+    partial_folder = dest / f".{NAME}.partial"
+    partial_zip = dest / f".{archive.name}.partial"
+    for leftover in (partial_folder, partial_zip):
+        if leftover.is_dir():
+            shutil.rmtree(leftover)
+        elif leftover.exists():
+            leftover.unlink()
+    try:
+        lay_out(partial_folder, sdk, build)
+        write_zip(partial_folder, partial_zip)
+        replace(partial_folder, folder)
+        replace(partial_zip, archive)
+    finally:
+        shutil.rmtree(partial_folder, ignore_errors=True)
+        if partial_zip.exists():
+            partial_zip.unlink()
+    return folder, archive
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--sdk", type=pathlib.Path, default=os.environ.get("Z47_WINDOWS_SDK"),
+                        help="folder of the Windows parts (default: $Z47_WINDOWS_SDK)")
+    parser.add_argument("--build", type=pathlib.Path, default=HERE.parent / "build")
+    parser.add_argument("--dest", type=pathlib.Path, required=True)
+    parser.add_argument("--version", required=True)
+    args = parser.parse_args(argv)
+    if not args.sdk:
+        print("z47: Windows parts missing (Z47_WINDOWS_SDK is not set): no Windows package; "
+              "see docs/windows-sdk.md", file=sys.stderr)
+        return 2
+    try:
+        folder, archive = make_package(args.sdk, args.build, args.dest, args.version)
+    except (PackageError, OSError) as error:
+        print(f"z47: Windows package not made: {error}", file=sys.stderr)
+        return 1
+    print(f"Windows package: {folder}")
+    print(f"                 {archive}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
