@@ -114,3 +114,6 @@ def test_runtime_that_cannot_start_reports_and_ends_with_1(folder):
     assert result.returncode == 1
     assert result.stderr.decode().endswith(f"{PACKAGE_TITLE}: {RUNTIME_FAILURE}\n")
     assert not folder.report_file.exists()
+    # The box says only that the runtime did not start; the log also has the runtime's reason.
+    assert folder.appdata.joinpath(*LOG).read_text(encoding="utf-8") == (
+        f"{RUNTIME_FAILURE}\ninit_fs_encoding: failed to get the Python codec of the filesystem encoding\n")
