@@ -155,6 +155,7 @@ class Wine:
             XDG_CONFIG_HOME=str(home / ".config"),
             XDG_DATA_HOME=str(home / ".local" / "share"),
             XDG_CACHE_HOME=str(home / ".cache"),
+            TMPDIR=str(base),  # wineserver keeps its socket folder there and never removes it
             WINEPREFIX=str(base / "prefix"),
             WINEDEBUG="-all",
             # No Mono or Gecko installer prompts, and no menu entries or file associations
