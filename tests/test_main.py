@@ -76,6 +76,7 @@ def test_a_failing_step_of_main_reaches_the_caller_with_a_main_frame():
     assert "Z47_Kurulum_Merkezi.main" in frames
 
 
+@pytest.mark.slow
 def test_the_window_under_xvfb_has_the_asked_size_and_is_not_blank(tmp_path):
     """What a person sees: the real window on a real X server, photographed."""
     shot = tmp_path / "centre.png"

@@ -1,7 +1,8 @@
 """The main window: its widget tree, texts, sizes, icon, and cards that act on their own record."""
 import pytest
 from PyQt5.QtCore import Qt
-from PyQt5.QtWidgets import QFrame, QHBoxLayout, QLabel, QPushButton, QScrollArea, QVBoxLayout
+from PyQt5.QtWidgets import (QFrame, QHBoxLayout, QLabel, QMenuBar, QPushButton, QScrollArea, QStatusBar,
+                             QVBoxLayout)
 
 READY = "Hazır — İstediğiniz aracı tek tıkla kurabilir veya başlatabilirsiniz."
 
@@ -21,7 +22,10 @@ def test_window_title_sizes_and_status(window, centre):
     assert (window.minimumWidth(), window.minimumHeight()) == (760, 480)
     assert window._workers == []
     assert window.lbl_status.text() == READY
-    assert window.menuWidget() is None and window.statusBar().isHidden() or True
+    # No menu bar and no status bar: the status line is the label at the foot of the central
+    # widget.  Asked without statusBar(), which would make the bar it is asked about.
+    assert window.menuWidget() is None
+    assert window.findChildren(QMenuBar) == [] and window.findChildren(QStatusBar) == []
 
 
 def test_layout_from_top_to_bottom(window):

@@ -73,10 +73,12 @@ def test_card_button_sheet(centre, args, length):
 
 def test_fixed_sheets_are_exact(window):
     root = window.centralWidget()
-    assert root.styleSheet() == WINDOW_SHEET and len(WINDOW_SHEET) == 616
+    assert root.styleSheet() == WINDOW_SHEET
+    assert len(root.styleSheet()) == 616
     from PyQt5.QtWidgets import QPushButton
     install_all = [b for b in root.findChildren(QPushButton) if b.text() == "Tümünü Tek Tıkla Kur"][0]
-    assert install_all.styleSheet() == INSTALL_ALL_SHEET and len(INSTALL_ALL_SHEET) == 367
+    assert install_all.styleSheet() == INSTALL_ALL_SHEET
+    assert len(install_all.styleSheet()) == 367
     assert window.styleSheet() == ""  # the sheet lives on the central widget, not the window
 
 

@@ -55,16 +55,16 @@ def test_confirmed_removal_runs_the_script_and_reports(window, qtbot, tool_tree,
     assert [c[0] for c in boxes.calls] == ["question"]  # no box after a good removal
 
 
-def test_failed_removal_is_reported(window, qtbot, tool_tree, boxes, record):
-    removal_script(tool_tree, status=4)
+@pytest.mark.parametrize("status", [1, 4])
+def test_failed_removal_is_reported_with_the_scripts_exit_status(window, qtbot, tool_tree, boxes, record, status):
+    removal_script(tool_tree, status=status)
     boxes.answer = boxes.Yes
     window.uninstall_one(record)
     until_done(qtbot, window)
-    kind, parent, caption, text = boxes.calls[-1]
-    assert (kind, parent, caption) == ("warning", window, "Kaldırma Hatası")
-    msg = text[len("Hata: "):]
-    assert text.startswith("Hata: ") and "kaldir.sh" in msg and "4" in msg
+    msg = f"z47-system-network/kaldir.sh betiği {status} çıkış koduyla sonlandı."
+    assert boxes.calls[1:] == [("warning", window, "Kaldırma Hatası", "Hata: " + msg)]  # after the question
     assert window.lbl_status.text() == "⚠️ Hata: " + msg
+    assert tool_tree.logged() == ["removed"]
 
 
 def test_confirmed_removal_on_windows_runs_nothing_but_completes(window, qtbot, centre, tool_tree, boxes, record,

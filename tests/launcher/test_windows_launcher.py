@@ -7,6 +7,8 @@ import pytest
 
 from launcher_env import CENTRE_TITLE, PACKAGE_TITLE, RUNTIME_FAILURE, read_calls, start_up_log, stop, windows_path
 
+pytestmark = pytest.mark.slow
+
 CONFIGURATION = ["PyConfig_InitPythonConfig", "PyConfig_SetString"]
 START_UP = ["PyConfig_SetArgv", "Py_InitializeFromConfig", "PyConfig_Clear", "PyStatus_Exception",
             "Py_IsInitialized"]

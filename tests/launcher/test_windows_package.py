@@ -12,7 +12,8 @@ from launcher_env import (BUILD, CENTRE_TITLE, LAUNCHER_NAME, MODULE_PYD, PACKAG
                           RUNTIME_FAILURE, START_UP_ERROR_CAPTION, PackageFolder, built, screenshot,
                           start_up_log, stop, windows_parts_missing, windows_path, x_window_lines)
 
-pytestmark = pytest.mark.skipif(windows_parts_missing() is not None, reason=str(windows_parts_missing()))
+pytestmark = [pytest.mark.skipif(windows_parts_missing() is not None, reason=str(windows_parts_missing())),
+              pytest.mark.slow]
 
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 TOOLS = ["z47-linux-monitor", "z47-vpn-adblocker", "z47-delmo", "z47-system-network", "z47-cloud",
