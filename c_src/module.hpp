@@ -19,4 +19,10 @@ py::object global(const char* name);
 // True when the module's `sys.platform` says Windows ("win32"); read afresh at every call.
 bool on_windows();
 
+// Each run of the module's exec step is one import attempt.  A function made by an attempt
+// that failed, or by one that a later import has replaced, must not be run: its names would be
+// looked up in a module that no longer exists.
+int current_import_attempt();
+bool import_is_live(int attempt);
+
 }  // namespace z47

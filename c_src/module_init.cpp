@@ -24,6 +24,7 @@
 // name above lives in the module dictionary and is looked up there whenever it is used.
 #include <Python.h>
 
+#include "background_runs.hpp"
 #include "catalogue.hpp"
 #include "main_window.hpp"
 #include "module.hpp"
@@ -45,6 +46,8 @@ int64_t owner_interpreter = -1;
 PyObject* remembered_module = nullptr;
 // Set once the exec step has run to its end.
 bool executed = false;
+// Counts the exec step's runs; the functions of the current one may run.
+int import_attempt = 0;
 
 const std::string module_doc =
     std::string(texts::module_doc_head) + texts::credits_line + "\n" + texts::module_doc_tail;
@@ -180,6 +183,7 @@ int module_exec(PyObject* module)
         return -1;
     }
     Py_XSETREF(remembered_module, Py_NewRef(module));
+    ++import_attempt;
     int line = __LINE__;
     try {
         run_module_body(py::reinterpret_borrow<py::dict>(PyModule_GetDict(module)), line);
@@ -213,7 +217,7 @@ py::object make_main()
         STEP py::object win = global("Z47InstallerCenter")();
         STEP win.attr("show")();
         STEP py::object code = app.attr("exec_")();
-        STEP finish_running_scripts(win);
+        STEP finish_running_scripts();
         STEP global("sys").attr("exit")(code);
         return py::none();
     });
@@ -245,8 +249,16 @@ PyModuleDef module_def = {
 
 py::dict module_dict()
 {
+    if (!remembered_module) {
+        PyErr_Format(PyExc_RuntimeError, "%s is not imported", module_name);
+        throw py::error_already_set();
+    }
     return py::reinterpret_borrow<py::dict>(PyModule_GetDict(remembered_module));
 }
+
+int current_import_attempt() { return import_attempt; }
+
+bool import_is_live(int attempt) { return remembered_module != nullptr && attempt == import_attempt; }
 
 py::object global(const char* name)
 {

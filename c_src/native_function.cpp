@@ -1,6 +1,8 @@
 // The native function type: see native_function.hpp for what it promises.
 #include "native_function.hpp"
 
+#include "module.hpp"
+
 #include <Python.h>
 #include <frameobject.h>
 #include <structmember.h>
@@ -17,6 +19,7 @@ namespace {
 struct Impl {
     FunctionSpec spec;
     Body body;
+    int import_attempt;  // the import of the module that made the function
 };
 
 struct FunctionObject {
@@ -100,17 +103,28 @@ bool bind_arguments(const FunctionObject* f, PyObject* const* args, Py_ssize_t n
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames)
 {
     FunctionObject* f = as_function(self);
+    if (!import_is_live(f->impl->import_attempt)) {
+        // Kept from an import that failed: the module it would look its names up in is gone.
+        PyErr_Format(PyExc_RuntimeError,
+                     "%s() belongs to an import of %s that failed; import the module again",
+                     f->impl->spec.qualname.c_str(), module_name);
+        return nullptr;
+    }
     Call call;
     call.line = f->impl->spec.line;
-    if (!bind_arguments(f, args, PyVectorcall_NARGS(nargsf), kwnames, call))
-        return nullptr;  // like Python: an argument error has no frame of the function's own
+    bool bound = false;
     try {
+        if (!bind_arguments(f, args, PyVectorcall_NARGS(nargsf), kwnames, call))
+            return nullptr;  // like Python: an argument error has no frame of the function's own
+        bound = true;
         call.closure = py::reinterpret_borrow<py::tuple>(f->closure);
         py::object result = f->impl->body(call);
         return result ? result.release().ptr() : py::none().release().ptr();
     } catch (...) {
         set_python_error_from_current_exception();
     }
+    if (!bound)
+        return nullptr;
     // The frame entry also tells PyQt that a TypeError came from inside the slot, so it does
     // not retry the call with fewer arguments.
     const FunctionSpec& spec = f->impl->spec;
@@ -234,7 +248,7 @@ py::object make_function(FunctionSpec spec, Body body, py::tuple closure)
     f->dict = dict.release().ptr();
     f->closure = closure.release().ptr();
     f->weakreflist = nullptr;
-    f->impl = new (std::nothrow) Impl{std::move(spec), std::move(body)};
+    f->impl = new (std::nothrow) Impl{std::move(spec), std::move(body), current_import_attempt()};
     py::object result = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(f));
     if (!f->impl)
         throw std::bad_alloc();

@@ -22,8 +22,9 @@ int probe(const std::string& path);
 
 // How a started script ended.
 struct Ending {
-    enum Kind { exited, signalled, timed_out } kind;
-    int value;  // exit status for `exited`, signal number for `signalled`, 0 for `timed_out`
+    // lost: the child ended but its status could not be read (someone else collected it).
+    enum Kind { exited, signalled, timed_out, lost } kind;
+    int value;  // exit status for `exited`, signal number for `signalled`, 0 otherwise
 };
 
 // What an attempt to start bash gave: the child's pid, or the system's error number.
@@ -32,14 +33,23 @@ struct Start {
     int error;  // errno of the failed start (ENOENT when bash is not on PATH, ...)
 };
 
-// Starts `bash <script>` as a child: bash is found through PATH, the script path is its single
-// argument exactly as given (file-system bytes), and the child inherits the environment, the
-// working directory and the standard streams.  No other descriptor reaches the child.
+// Starts `bash <script>` as a child: bash is the first one found in PATH's absolute folders
+// (the system's default search path when PATH is unset; empty and relative entries, which
+// name the current folder, are never searched), the script path is its single argument
+// exactly as given (file-system bytes), and the child inherits the environment, the working
+// directory and the standard streams.  No other descriptor reaches the child, and SIGCHLD,
+// SIGPIPE and SIGXFSZ are at their defaults in it.  Fails with ENOENT when no such bash
+// exists and with EACCES when the only ones found may not be executed.
+//
+// So that the script's status can be read, before each start a SIGCHLD ignored in this process
+// is set back to its default and an SA_NOCLDWAIT on it is dropped: that changes the whole
+// process, not only the child.
 Start start_bash(const std::string& script);
 
 // Waits until the child ends or `limit` has passed since `started`.  On time-out the child
 // (bash itself, not what it started) is killed with SIGKILL and reaped before returning, so no
-// zombie is ever left behind.
+// zombie is ever left behind.  A child whose status could not be read is `lost`, never a
+// clean exit.
 Ending wait_for(pid_t pid, std::chrono::steady_clock::time_point started, std::chrono::milliseconds limit);
 
 }  // namespace z47::process

@@ -11,7 +11,18 @@
 //             super().__init__()
 //             self.scripts = scripts
 //
+//         def start(self, *args):                       # QThread.start
+//             if self.isRunning(): return super().start(*args)
+//             self._ticket = script_queue.take()        # its place among all runs, in click order
+//             live_workers.keep_until_finished(self)
+//             super().start(*args)
+//             if not self.isRunning() and not self.isFinished():   # no thread could be made
+//                 script_queue.leave(self._ticket); live_workers.forget(self)
+//                 raise RuntimeError("Arka plan iş parçacığı başlatılamadı; ...")
+//
 //         def run(self) -> None:
+//             ticket = self.__dict__.pop("_ticket", None) or script_queue.take()
+//             script_queue.wait_for_turn(ticket)        # one run at a time across the centre
 //             try:
 //                 failed = []
 //                 for script in self.scripts:
@@ -30,6 +41,8 @@
 //                 ok, msg = not failed, sentence_about(failed) or "İşlem başarıyla tamamlandı."
 //             except BaseException as error:
 //                 ok, msg = False, str(error)
+//             finally:
+//                 script_queue.leave(ticket)
 //             self.done_signal.emit(ok, msg)
 //
 // Everything between reading a path and emitting (the existence test, starting bash, the wait
@@ -37,9 +50,11 @@
 // holds up the window's thread, however many run at once.
 #include "script_worker.hpp"
 
+#include "background_runs.hpp"
 #include "module.hpp"
 #include "native_function.hpp"
 #include "process.hpp"
+#include "slot_support.hpp"
 #include "texts.hpp"
 
 #include <cerrno>
@@ -112,6 +127,13 @@ py::str short_name(const std::string& path)
     throw py::error_already_set();
 }
 
+[[noreturn]] void raise_status_lost(const std::string& path)
+{
+    py::str text = py::str(texts::timeout_head) + shown(path) + py::str(texts::status_lost_tail);
+    PyErr_SetObject(PyExc_ChildProcessError, text.ptr());
+    throw py::error_already_set();
+}
+
 // The text a failed run reports for an error: its message, or its kind when it has none.
 py::str error_text(const py::error_already_set& error)
 {
@@ -126,13 +148,28 @@ py::str error_text(const py::error_already_set& error)
 }
 
 // ---- the run ---------------------------------------------------------------------------------
+//
+// A run has three stretches.  With the interpreter lock it reads what it needs (the paths as
+// file-system bytes, the platform); then, without the lock and without holding any Python
+// object, it waits for its turn in the centre's queue and runs the scripts; then, with the lock
+// again, it turns what happened into the result.  While the interpreter shuts down, taking the
+// lock back ends the thread by unwinding it: nothing in the middle stretch owns a Python object
+// a destructor would have to release without the lock, and no noexcept frame or destructor
+// stands in the way of that unwinding (the lock is given back by plain calls, not by a guard).
 
-// What became of one script: found out in one stretch without the interpreter lock.
+// What became of one script: found out without the interpreter lock.
 struct Attempt {
     int probe_error = 0;   // errno of an existence test that failed for a reason other than "missing"
     bool ran = false;      // false for a missing script and on Windows
     process::Start start{-1, 0};
     process::Ending ending{process::Ending::exited, 0};
+
+    // An outcome that ends the run at once.
+    bool ends_run() const
+    {
+        return probe_error != 0 || (ran && (start.error != 0 || ending.kind == process::Ending::timed_out ||
+                                            ending.kind == process::Ending::lost));
+    }
 };
 
 // Tests the path, then starts bash and waits for it.  Touches no Python object.
@@ -152,28 +189,87 @@ Attempt attempt(const std::string& path, bool windows)
     return result;
 }
 
-// Runs one script if it is there; its ending, nullopt when skipped.  Raises when the path
-// cannot be tested, bash cannot start or the time runs out.
-std::optional<process::Ending> run_script(const std::string& path)
+// What a run reads with the lock held.  Plain C++ data only (see above).
+struct Plan {
+    std::vector<std::string> paths;  // file-system bytes of the leading scripts that have them
+    bool unnamed_script = false;     // a script after those has no file-system name
+    bool windows = false;            // no script ever runs on Windows
+};
+
+Plan plan_of(py::handle self)
 {
-    // sys.platform is read before the existence test, not after it, so that the lock is given
-    // up once per script: every time a worker takes it back the window's thread may have to
-    // wait for it, and with two dozen runs starting at once those waits add up.
-    bool windows = on_windows();
-    Attempt result;
-    {
-        py::gil_scoped_release unlocked;
-        result = attempt(path, windows);
+    Plan plan;
+    for (py::handle script : py::iter(self.attr("scripts"))) {
+        try {
+            plan.paths.push_back(fs_bytes(script));
+        } catch (py::error_already_set&) {
+            plan.unnamed_script = true;  // its error is raised in its turn, after the scripts before it
+            break;
+        }
     }
-    if (result.probe_error != 0)
-        raise_os_error(result.probe_error, global("os").attr("fsdecode")(py::bytes(path)));
-    if (!result.ran)
-        return std::nullopt;
-    if (result.start.error != 0)
-        raise_os_error(result.start.error, py::str("bash"));
-    if (result.ending.kind == process::Ending::timed_out)
+    plan.windows = on_windows();
+    return plan;
+}
+
+// Raises the error of the first script without a file-system name.
+void raise_for_unnamed_script(py::handle self, std::size_t index)
+{
+    for (py::handle script : py::iter(self.attr("scripts")))
+        if (index-- == 0)
+            fs_bytes(script);
+}
+
+// Leaves the queue once, however the run ends (the interpreter's own thread exit too).
+class QueuePlace {
+public:
+    explicit QueuePlace(script_queue::Ticket ticket) : ticket_(ticket) {}
+    ~QueuePlace() { leave(); }
+    QueuePlace(const QueuePlace&) = delete;
+    QueuePlace& operator=(const QueuePlace&) = delete;
+
+    script_queue::Ticket ticket() const { return ticket_; }
+    void leave()
+    {
+        if (!left_)
+            script_queue::leave(ticket_);
+        left_ = true;
+    }
+
+private:
+    script_queue::Ticket ticket_;
+    bool left_ = false;
+};
+
+// The middle stretch: waits for the run's turn, runs the scripts in order until one ends the
+// run, and leaves the queue.  `attempts` has room for every path already, so nothing here
+// allocates or raises.
+void run_unlocked(const std::vector<std::string>& paths, bool windows, QueuePlace& place,
+                  std::vector<Attempt>& attempts)
+{
+    PyThreadState* state = PyEval_SaveThread();
+    script_queue::wait_for_turn(place.ticket());
+    for (const std::string& path : paths) {
+        attempts.push_back(attempt(path, windows));
+        if (attempts.back().ends_run())
+            break;
+    }
+    place.leave();
+    PyEval_RestoreThread(state);
+}
+
+// Raises the error that ended the run, if one did.
+void raise_what_ended(const Attempt& a, const std::string& path)
+{
+    if (a.probe_error != 0)
+        raise_os_error(a.probe_error, global("os").attr("fsdecode")(py::bytes(path)));
+    if (!a.ran)
+        return;
+    if (a.start.error != 0)
+        raise_os_error(a.start.error, py::str("bash"));
+    if (a.ending.kind == process::Ending::timed_out)
         raise_timeout(path);
-    return result.ending;
+    if (a.ending.kind == process::Ending::lost)
+        raise_status_lost(path);
 }
 
 // One sentence naming every script that failed; see texts.hpp for its forms.
@@ -195,25 +291,39 @@ py::str failure_sentence(const std::vector<Failure>& failed)
     return sentence + py::str(texts::failed_end);
 }
 
-Result run_scripts(py::handle self)
+// The last stretch: what happened, as the run's result.  Raises the error that ended the run.
+Result result_of(py::handle self, const Plan& plan, const std::vector<Attempt>& attempts)
 {
     std::vector<Failure> failed;
-    for (py::handle script : py::iter(self.attr("scripts"))) {
-        std::string path = fs_bytes(script);
-        std::optional<process::Ending> ending = run_script(path);
-        if (ending && (ending->kind != process::Ending::exited || ending->value != 0))
-            failed.push_back({std::move(path), *ending});
+    for (std::size_t i = 0; i < attempts.size(); ++i) {
+        const Attempt& a = attempts[i];
+        raise_what_ended(a, plan.paths[i]);
+        if (a.ran && (a.ending.kind != process::Ending::exited || a.ending.value != 0))
+            failed.push_back({plan.paths[i], a.ending});
     }
+    if (attempts.size() == plan.paths.size() && plan.unnamed_script)
+        raise_for_unnamed_script(self, plan.paths.size());
     if (failed.empty())
         return {true, py::str(texts::scripts_succeeded)};
     return {false, failure_sentence(failed)};
 }
 
+// The ticket start() took for this run; a run called directly takes its own.
+script_queue::Ticket ticket_of(py::handle self)
+{
+    py::object ticket = self.attr("__dict__").attr("pop")("_ticket", py::none());
+    return ticket.is_none() ? script_queue::take() : ticket.cast<script_queue::Ticket>();
+}
+
 // The guarded block of run: whatever goes wrong becomes the run's (False, text).
-Result guarded_run(py::handle self)
+Result run_once(py::handle self, QueuePlace& place)
 {
     try {
-        return run_scripts(self);
+        Plan plan = plan_of(self);
+        std::vector<Attempt> attempts;
+        attempts.reserve(plan.paths.size());
+        run_unlocked(plan.paths, plan.windows, place, attempts);
+        return result_of(self, plan, attempts);
     } catch (py::error_already_set& error) {
         return {false, error_text(error)};
     } catch (std::exception& error) {
@@ -230,7 +340,8 @@ py::object make_run()
         // raises.  An emit that itself fails is reported on stderr as unraisable.
         py::handle self = call[0];
         try {
-            Result result = guarded_run(self);
+            QueuePlace place(ticket_of(self));
+            Result result = run_once(self, place);
             self.attr("done_signal").attr("emit")(result.ok, result.msg);
         } catch (py::error_already_set& error) {
             error.discard_as_unraisable("ScriptWorker.run");
@@ -240,6 +351,38 @@ py::object make_run()
         }
         return py::none();
     });
+}
+
+py::object make_start(py::list class_cell)
+{
+    FunctionSpec spec{.name = "start", .qualname = "ScriptWorker.start", .params = {"self"},
+                      .varargs = "args", .file = __FILE_NAME__, .line = __LINE__};
+    return make_function(std::move(spec), [](const Call& call) -> py::object {
+        py::handle self = call[0];
+        py::object base_start = super_of(call.closure[0].cast<py::list>()[0], self).attr("start");
+        if (truth(self.attr("isRunning")()))
+            return base_start(*call.extra);  // already running: Qt does nothing, no new place
+        script_queue::Ticket ticket = script_queue::take();
+        self.attr("_ticket") = ticket;
+        keep_until_finished(self);
+        try {
+            base_start(*call.extra);
+        } catch (...) {
+            script_queue::leave(ticket);
+            forget_worker(self);
+            throw;
+        }
+        if (!truth(self.attr("isRunning")()) && !truth(self.attr("isFinished")())) {
+            // Qt only warns when it cannot make the thread (no memory, no threads left): the
+            // run would never begin, and the runs queued behind it would wait for ever.
+            self.attr("__dict__").attr("pop")("_ticket", py::none());
+            script_queue::leave(ticket);
+            forget_worker(self);
+            PyErr_SetString(PyExc_RuntimeError, texts::thread_start_failed);
+            throw py::error_already_set();
+        }
+        return py::none();
+    }, py::make_tuple(class_cell));
 }
 
 py::object make_init(py::list class_cell)
@@ -267,6 +410,7 @@ py::object make_script_worker_class()
     ns["done_signal"] = global("pyqtSignal")(py::module_::import("builtins").attr("bool"),
                                              py::module_::import("builtins").attr("str"));
     ns["__init__"] = make_init(class_cell);
+    ns["start"] = make_start(class_cell);
     ns["run"] = make_run();
     py::object cls = make_class(global("QThread"), "ScriptWorker", ns);
     class_cell[0] = cls;

@@ -45,6 +45,11 @@ inline constexpr const char* mark_error = "⚠️ Hata: ";
 inline constexpr const char* mark_started = "▶ ";
 inline constexpr const char* mark_removed = "🛑 ";
 
+// The window was asked to close while scripts run: it stays, with its buttons off, and closes
+// itself once they have ended.
+inline constexpr const char* closing_when_done =
+    "⏳ Çalışan betikler bitince pencere kendiliğinden kapanacak, lütfen bekleyin...";
+
 // Message boxes.
 inline constexpr const char* error_prefix = "Hata: ";
 inline constexpr const char* credits_prefix = "\n\n🛡️ ";
@@ -82,10 +87,17 @@ inline constexpr const char* uninstall_error_caption = "Kaldırma Hatası";
 
 inline constexpr const char* scripts_succeeded = "İşlem başarıyla tamamlandı.";
 
+// A run whose thread the system would not make (no memory or no threads left).
+inline constexpr const char* thread_start_failed =
+    "Arka plan iş parçacığı başlatılamadı; betik çalıştırılmadı. Lütfen biraz sonra yeniden deneyin.";
+
 // A script that ran past the time limit: "\"bash " + path + "\" komutu 45 saniyelik ...".
 inline constexpr const char* timeout_head = "\"bash ";
 inline constexpr const char* timeout_middle = "\" komutu ";
 inline constexpr const char* timeout_tail = " saniyelik süre sınırı içinde bitmediği için durduruldu.";
+// A script whose ending could not be read is never counted as a success:
+// "bash /…/z47-delmo/kur.sh" komutunun nasıl sonlandığı okunamadı.
+inline constexpr const char* status_lost_tail = "\" komutunun nasıl sonlandığı okunamadı.";
 
 // Scripts that ended badly, named folder/file, in one sentence:
 //   "z47-delmo/kur.sh betiği 2 çıkış koduyla sonlandı."

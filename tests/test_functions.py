@@ -5,8 +5,9 @@ import traceback
 
 import pytest
 
+# The actions in their order, then the Qt handler that keeps the window open while scripts run.
 METHODS = ["__init__", "_btn_style", "_run_scripts_async", "install_one", "launch_one", "uninstall_one",
-           "install_all"]
+           "install_all", "closeEvent"]
 
 ANNOTATIONS = [
     ("clean_font", {"size_pt": "int", "return": "QFont"}),

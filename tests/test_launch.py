@@ -39,9 +39,11 @@ def cloud(centre):
     return next(p for p in centre.PROGRAMS if p["id"] == "z47-cloud")
 
 
-def make_file(path: pathlib.Path):
+def make_file(path: pathlib.Path, text="#!/bin/sh\n", mode=0o755):
+    """A program at `path`: by default a script the user may run."""
     path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_text("#!/bin/sh\n")
+    path.write_text(text)
+    path.chmod(mode)
     return path
 
 
@@ -111,11 +113,45 @@ def test_missing_app_py_is_reported_and_nothing_starts(window, places, boxes, tm
 
 
 def test_failed_start_is_reported_and_status_kept(window, places, boxes, centre, monkeypatch, cloud):
-    program = make_file(places["exe"] / "Z47_Sevra.exe")  # no execute permission
+    program = make_file(places["exe"] / "Z47_Sevra.exe", "#!/yok/böyle-bir-yorumlayıcı\n")
     monkeypatch.setattr(centre, "subprocess", subprocess)
     window.launch_one(cloud)
-    assert boxes.calls == [("warning", window, "Başlatma Hatası", f"Hata: [Errno 13] Permission denied: '{program}'")]
+    assert boxes.calls == [("warning", window, "Başlatma Hatası",
+                            f"Hata: [Errno 2] No such file or directory: '{program}'")]
     assert window.lbl_status.text().startswith("Hazır")
+
+
+# What stands in an early place that cannot be started, and whether it may hide a program in a
+# later place.  On Linux a place counts only for a regular file the user may run that is a
+# program; on Windows any regular file counts.
+@pytest.mark.parametrize(
+    "platform, make_stray, stray_wins",
+    [
+        ("linux", lambda p: make_file(p, mode=0o644), False),
+        ("linux", lambda p: make_file(p, "echo merhaba\n"), False),
+        ("linux", lambda p: make_file(p, ""), False),
+        ("linux", lambda p: p.mkdir(parents=True), False),
+        ("linux", lambda p: make_file(p, "\x7fELF", mode=0o755), True),
+        ("linux", lambda p: make_file(p, mode=0o111), True),
+        ("win32", lambda p: make_file(p, "MZ", mode=0o644), True),
+    ],
+    ids=["not-executable", "text-without-#!", "empty", "folder", "binary", "run-but-not-read", "windows-any-file"],
+)
+def test_only_a_startable_program_counts_as_installed(window, places, centre, monkeypatch, cloud,
+                                                       platform, make_stray, stray_wins):
+    monkeypatch.setattr(centre.sys, "platform", platform)
+    stray = places["exe"] / "Z47_Sevra.exe"  # the first place
+    make_stray(stray)
+    program = make_file(places["pf"] / "Z47_Sevra" / "Z47_Sevra.exe")  # the sixth place
+    window.launch_one(cloud)
+    assert started(places) == [[str(stray if stray_wins else program)]]
+
+
+def test_without_any_startable_program_the_tools_app_py_runs(window, places, cloud):
+    make_file(places["exe"] / "Z47_Sevra.exe", mode=0o644)
+    make_file(places["base"] / "Z47_Sevra.exe", "düz metin\n")
+    window.launch_one(cloud)
+    assert started(places) == [cloud["run_cmd"]]
 
 
 def test_two_clicks_start_two_processes(window, places, cloud):

@@ -19,18 +19,21 @@ def test_empty_run_shows_status_and_reports_success(window, qtbot):
     assert window._workers == []
 
 
-def test_overlapping_runs_each_report_their_own_result_once(window, qtbot, tool_tree):
-    slow = tool_tree.script("z47-delmo", "kur.sh", "sleep 0.5; exit 3")
-    fast = tool_tree.script("z47-cloud", "kur.sh", "exit 0")
+def test_overlapping_runs_run_one_at_a_time_in_click_order(window, qtbot, tool_tree):
+    # The first run's script is slow; the second must not start until it has ended.
+    log = tool_tree.base / "order.log"
+    slow = tool_tree.script("z47-delmo", "kur.sh", f'echo "birinci başladı" >> "{log}"; sleep 0.5; '
+                                                   f'echo "birinci bitti" >> "{log}"; exit 3')
+    fast = tool_tree.script("z47-cloud", "kur.sh", f'echo "ikinci başladı" >> "{log}"; exit 0')
     results = []
     window._run_scripts_async([slow], "⏳ birinci", lambda ok, msg: results.append(("slow", ok, msg)))
     window._run_scripts_async([fast], "⏳ ikinci", lambda ok, msg: results.append(("fast", ok, msg)))
     assert len(window._workers) == 2 and window._workers[0] is not window._workers[1]
-    assert window.lbl_status.text() == "⏳ ikinci"
+    assert window.lbl_status.text() == "⏳ ikinci"  # the window did not wait for the queue
     wait_results(qtbot, results, 2)
     qtbot.wait(200)  # nothing more arrives
-    assert [r[:2] for r in results] == [("fast", True), ("slow", False)]
-    assert results[0][2] == OK and "kur.sh" in results[1][2] and "3" in results[1][2]
+    assert results == [("slow", False, "z47-delmo/kur.sh betiği 3 çıkış koduyla sonlandı."), ("fast", True, OK)]
+    assert log.read_text(encoding="utf-8").splitlines() == ["birinci başladı", "birinci bitti", "ikinci başladı"]
     assert window._workers == []
 
 

@@ -263,6 +263,7 @@ def test_two_workers_running_together_each_report_their_own_result_once(qtbot, c
     assert sorted(tool_tree.logged()) == ["z47-cloud/kur.sh", "z47-delmo/kur.sh"]
 
 
+@pytest.mark.slow
 def test_script_past_the_time_limit_is_killed_and_ends_the_run(run_worker, tool_tree, tmp_path):
     # Takes the full 45 seconds: the one test of the real limit.  The loop of short sleeps
     # leaves no long-lived orphan once bash itself is killed.

@@ -1,0 +1,159 @@
+// Installing and removing tools: "Kur ve Başlat", "Tümünü Tek Tıkla Kur" and "Kaldır".
+//
+// Each action finds its scripts, hands them to the window's runner with a status text and a
+// completion callback `_after`, and returns at once; `_after` runs on the GUI thread when the
+// run has ended and writes the outcome to the status line and a box.  On Windows, or for a tool
+// without kur.sh, "Kur ve Başlat" starts the tool instead (tool_launch.cpp).
+//
+// Should an action fail while preparing (a tool folder that cannot be read, say), the user is
+// told with the action's own caption, as a failed run would tell them.
+#include "actions.hpp"
+
+#include "module.hpp"
+#include "slot_support.hpp"
+#include "texts.hpp"
+
+#include <Python.h>
+
+namespace z47 {
+namespace {
+
+py::str title_of(py::handle prog) { return text_of(prog["title"]); }
+
+py::object script_path(py::handle prog, const char* name)
+{
+    return global("BASE_Z47_DIR") / prog["folder"] / py::str(name);
+}
+
+bool exists(py::handle path) { return truth(path.attr("exists")()); }
+
+// Status line and warning box for a failed action.
+void report_failure(py::handle self, const char* caption, py::handle message)
+{
+    self.attr("lbl_status").attr("setText")(py::str(texts::mark_error) + text_of(message));
+    global("QMessageBox").attr("warning")(self, caption, py::str(texts::error_prefix) + text_of(message));
+}
+
+// Runs an action's preparation; an error in it is reported, not raised.
+template <typename F>
+py::object reporting_failure(py::handle self, const char* caption, F action)
+{
+    try {
+        action();
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_Exception))
+            throw;
+        report_failure(self, caption, e.value());
+    }
+    return py::none();
+}
+
+// A completion callback: `body(window, closure, ok, msg)` on the GUI thread, for a window that
+// still exists.  The window is held weakly; closure[0] is that reference.
+template <typename F>
+py::object make_after(const char* qualname, py::tuple closure, F body)
+{
+    FunctionSpec spec{.name = "_after", .qualname = qualname, .params = {"ok", "msg"},
+                      .file = __FILE_NAME__, .line = __LINE__};
+    return make_function(std::move(spec), [body](const Call& call) -> py::object {
+        py::object window = deref(call.closure[0]);
+        if (is_alive(window))
+            body(window, call.closure, truth(call[0]), call[1]);
+        return py::none();
+    }, closure);
+}
+
+void run_one(py::handle self, py::handle script, py::str status, py::handle after)
+{
+    py::list scripts;
+    scripts.append(script);
+    self.attr("_run_scripts_async")(scripts, status, after);
+}
+
+// ---- Kur ve Başlat ---------------------------------------------------------------------------
+
+void install_one_steps(py::handle self, py::handle prog)
+{
+    py::object script = script_path(prog, "kur.sh");
+    if (on_windows() || !exists(script)) {
+        self.attr("launch_one")(prog);  // nothing to run here: start the tool as "Çalıştır" does
+        return;
+    }
+    py::object after = make_after("Z47InstallerCenter.install_one.<locals>._after", py::make_tuple(weak(self), prog),
+        [](py::handle window, py::tuple closure, bool ok, py::handle msg) {
+            if (!ok)
+                return report_failure(window, texts::install_error_caption, msg);
+            py::str title = title_of(closure[1]);
+            window.attr("lbl_status").attr("setText")(py::str(texts::mark_done) + title +
+                                                      py::str(texts::installed_status_tail));
+            global("QMessageBox").attr("information")(
+                window, texts::install_done_caption,
+                py::str(texts::mark_done) + title + py::str(texts::installed_box_tail) +
+                    py::str(texts::credits_prefix) + text_of(global("CREDITS_LINE")));
+        });
+    run_one(self, script, py::str(texts::mark_running) + title_of(prog) + py::str(texts::installing_tail), after);
+}
+
+// ---- Tümünü Tek Tıkla Kur ----------------------------------------------------------------------
+
+void install_all_steps(py::handle self)
+{
+    py::list scripts;
+    for (py::handle prog : global("PROGRAMS")) {
+        py::object script = script_path(prog, "kur.sh");
+        if (exists(script))
+            scripts.append(script);
+    }
+    py::object after = make_after("Z47InstallerCenter.install_all.<locals>._after", py::make_tuple(weak(self)),
+        [](py::handle window, py::tuple, bool ok, py::handle msg) {
+            if (!ok)
+                return report_failure(window, texts::install_error_caption, msg);
+            window.attr("lbl_status").attr("setText")(texts::installed_all_status);
+            global("QMessageBox").attr("information")(
+                window, texts::installed_all_caption,
+                py::str(texts::installed_all_box) + py::str(texts::credits_prefix) + text_of(global("CREDITS_LINE")));
+        });
+    self.attr("_run_scripts_async")(scripts, texts::installing_all, after);
+}
+
+// ---- Kaldır ------------------------------------------------------------------------------------
+
+void uninstall_one_steps(py::handle self, py::handle prog)
+{
+    py::object script = script_path(prog, "kaldir.sh");
+    if (!exists(script))
+        return;
+    py::object box = global("QMessageBox");
+    py::object ans = box.attr("question")(self, texts::uninstall_question_caption,
+                                          title_of(prog) + py::str(texts::uninstall_question_tail),
+                                          box.attr("Yes") | box.attr("No"), box.attr("No"));
+    if (!ans.equal(box.attr("Yes")))
+        return;
+    py::object after = make_after("Z47InstallerCenter.uninstall_one.<locals>._after", py::make_tuple(weak(self), prog),
+        [](py::handle window, py::tuple closure, bool ok, py::handle msg) {
+            if (!ok)
+                return report_failure(window, texts::uninstall_error_caption, msg);
+            window.attr("lbl_status").attr("setText")(py::str(texts::mark_removed) + title_of(closure[1]) +
+                                                      py::str(texts::uninstalled_tail));
+        });
+    run_one(self, script, py::str(texts::mark_running) + title_of(prog) + py::str(texts::uninstalling_tail), after);
+}
+
+}  // namespace
+
+py::object install_one(const Call& call)
+{
+    return reporting_failure(call[0], texts::install_error_caption, [&] { install_one_steps(call[0], call[1]); });
+}
+
+py::object install_all(const Call& call)
+{
+    return reporting_failure(call[0], texts::install_error_caption, [&] { install_all_steps(call[0]); });
+}
+
+py::object uninstall_one(const Call& call)
+{
+    return reporting_failure(call[0], texts::uninstall_error_caption, [&] { uninstall_one_steps(call[0], call[1]); });
+}
+
+}  // namespace z47

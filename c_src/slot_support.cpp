@@ -1,0 +1,39 @@
+// See slot_support.hpp.
+#include "slot_support.hpp"
+
+#include <Python.h>
+
+namespace z47 {
+
+bool truth(py::handle value)
+{
+    int result = PyObject_IsTrue(value.ptr());
+    if (result < 0)
+        throw py::error_already_set();
+    return result == 1;
+}
+
+py::object weak(py::handle object)
+{
+    PyObject* ref = PyWeakref_NewRef(object.ptr(), nullptr);
+    if (!ref)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(ref);
+}
+
+py::object deref(py::handle ref)
+{
+    return py::reinterpret_borrow<py::object>(PyWeakref_GetObject(ref.ptr()));
+}
+
+bool is_alive(py::handle window)
+{
+    return !window.is_none() && !truth(py::module_::import("PyQt5.sip").attr("isdeleted")(window));
+}
+
+py::str text_of(py::handle value)
+{
+    return py::str(value);
+}
+
+}  // namespace z47

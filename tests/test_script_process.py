@@ -1,0 +1,249 @@
+"""How ScriptWorker starts bash and learns how each script ended: only a bash from an absolute
+PATH folder is started; a script's exit status is read even when the centre was started with
+SIGCHLD ignored, and a status that cannot be read fails the run."""
+import json
+import os
+import shutil
+import signal
+
+import pytest
+from PyQt5.QtCore import QCoreApplication
+
+from helpers import run_python
+
+SUCCESS = "İşlem başarıyla tamamlandı."
+NO_BASH = "[Errno 2] No such file or directory: 'bash'"
+BASH_NOT_RUNNABLE = "[Errno 13] Permission denied: 'bash'"
+SIGCHLD_BIT = 1 << (signal.SIGCHLD - 1)  # in the SigIgn mask of /proc/<pid>/status
+REAL_BASH_DIR = os.path.dirname(shutil.which("bash", path=os.confstr("CS_PATH")))
+
+
+@pytest.fixture
+def run_worker(qtbot, centre):
+    """Runs a ScriptWorker over `scripts` on its thread and returns its only (ok, msg)."""
+    started = []
+
+    def run(scripts):
+        worker = centre.ScriptWorker(scripts)
+        started.append(worker)
+        results = []
+        worker.done_signal.connect(lambda ok, msg: results.append((ok, msg)))
+        with qtbot.waitSignal(worker.done_signal, timeout=20_000):
+            worker.start()
+        worker.wait()
+        QCoreApplication.processEvents()  # a second emission would be queued by now
+        assert len(results) == 1, results
+        return results[0]
+
+    yield run
+    for worker in started:
+        worker.wait()
+
+
+def logging_script(tree, folder, extra=""):
+    """A script that appends '<folder>/kur.sh' to the tree's log (bash builtins only, so it
+    runs whatever PATH holds)."""
+    return tree.script(folder, "kur.sh", f'echo "{folder}/kur.sh" >> "{tree.log()}"\n{extra}')
+
+
+# ---------------------------------------------------------------------------------------------
+# Exit statuses with SIGCHLD ignored or set not to keep statuses.  The disposition is the
+# process's own, so each case runs in a fresh interpreter.
+
+# Reads and sets SIGCHLD's action with its flags, which Python's signal module does not show.
+SIGACTION = r"""
+import ctypes, signal
+libc = ctypes.CDLL(None, use_errno=True)
+SA_NOCLDWAIT = 2
+
+class Sigaction(ctypes.Structure):  # glibc's struct sigaction on Linux
+    _fields_ = [("handler", ctypes.c_void_p), ("mask", ctypes.c_ulong * 16),
+                ("flags", ctypes.c_int), ("restorer", ctypes.c_void_p)]
+
+def sigchld_action(new=None):
+    old = Sigaction()
+    if libc.sigaction(signal.SIGCHLD, None if new is None else ctypes.byref(new), ctypes.byref(old)) != 0:
+        raise OSError(ctypes.get_errno(), "sigaction")
+    return {"ignored": old.handler == 1, "no_wait": bool(old.flags & SA_NOCLDWAIT)}
+"""
+
+# Runs a worker over SCRIPTS and prints SIGCHLD's action before and after, and the result.
+RUN_WORKER = SIGACTION + r"""
+import json, sys
+SET_UP
+before = sigchld_action()
+from PyQt5.QtCore import Qt
+import Z47_Kurulum_Merkezi as centre
+results = []
+worker = centre.ScriptWorker(json.loads(SCRIPTS))
+worker.done_signal.connect(lambda ok, msg: results.append([ok, msg]), Qt.DirectConnection)
+worker.start()
+worker.wait()
+print(json.dumps({"before": before, "after": sigchld_action(), "results": results}))
+"""
+
+# What a session manager that ignores SIGCHLD does: the centre inherits it across exec.
+IGNORED_BY_PARENT = r"""
+import os, signal, sys
+signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+os.execv(sys.executable, [sys.executable, "-c", WORKER])
+"""
+
+# A library loaded into the centre asking the kernel not to keep its children's statuses.
+NO_WAIT_IN_PROCESS = r"""
+no_wait = Sigaction()
+no_wait.flags = SA_NOCLDWAIT
+sigchld_action(no_wait)
+"""
+
+
+def run_fresh_worker(scripts, how):
+    set_up = NO_WAIT_IN_PROCESS if how == "no-wait flag set in the centre" else ""
+    worker = RUN_WORKER.replace("SET_UP", set_up).replace("SCRIPTS", repr(json.dumps([str(s) for s in scripts])))
+    code = IGNORED_BY_PARENT.replace("WORKER", repr(worker)) if how == "ignored by the parent" else worker
+    done = run_python(code, timeout=60)
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout.strip().splitlines()[-1])
+
+
+@pytest.mark.parametrize("how", ["ignored by the parent", "no-wait flag set in the centre"])
+def test_failed_scripts_are_reported_when_sigchld_would_discard_their_statuses(tool_tree, tmp_path, how):
+    child_state = tmp_path / "child-status"
+    scripts = [
+        logging_script(tool_tree, "z47-delmo", extra="exit 2"),
+        logging_script(tool_tree, "z47-linux-monitor", extra=f'grep SigIgn /proc/self/status > "{child_state}"'),
+        logging_script(tool_tree, "z47-cloud", extra="exit 1"),
+    ]
+
+    got = run_fresh_worker(scripts, how)
+
+    # The case is real: before the first start the kernel would have thrown statuses away.
+    assert got["before"] == {"ignored": how == "ignored by the parent", "no_wait": how != "ignored by the parent"}
+    assert got["results"] == [
+        [False, "z47-delmo/kur.sh betiği 2 ve z47-cloud/kur.sh betiği 1 çıkış koduyla sonlandı."]
+    ]
+    assert got["after"] == {"ignored": False, "no_wait": False}
+    assert tool_tree.logged() == ["z47-delmo/kur.sh", "z47-linux-monitor/kur.sh", "z47-cloud/kur.sh"]
+    # A command the script starts has SIGCHLD at its default too (bash passes on an ignored one).
+    ignored = int(child_state.read_text().split()[1], 16)
+    assert not ignored & SIGCHLD_BIT, "SIGCHLD is ignored in the script's commands"
+
+
+# SIGCHLD is ignored while the first script runs, after bash was started: the kernel collects
+# the script on its own and its status is gone.  The fifo holds the script until then.
+LOST_WHILE_RUNNING = r"""
+import json, signal, sys
+from PyQt5.QtCore import Qt
+import Z47_Kurulum_Merkezi as centre
+results = []
+worker = centre.ScriptWorker(SCRIPTS)
+worker.done_signal.connect(lambda ok, msg: results.append([ok, msg]), Qt.DirectConnection)
+worker.start()
+with open(FIFO, "w") as fifo:  # opens once the running script opened the other end
+    signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+    fifo.write("go\n")
+worker.wait()
+print(json.dumps(results))
+"""
+
+
+def test_script_whose_status_cannot_be_read_ends_the_run_as_a_failure(tool_tree, tmp_path):
+    fifo = tmp_path / "hold"
+    os.mkfifo(fifo)
+    held = logging_script(tool_tree, "z47-delmo", extra=f'read -r line < "{fifo}"\nexit 0')
+    after = logging_script(tool_tree, "z47-cloud")
+    code = LOST_WHILE_RUNNING.replace("SCRIPTS", repr([str(held), str(after)])).replace("FIFO", repr(str(fifo)))
+
+    done = run_python(code, timeout=60)
+
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout.strip().splitlines()[-1]) == [
+        [False, f'"bash {held}" komutunun nasıl sonlandığı okunamadı.']
+    ]
+    assert tool_tree.logged() == ["z47-delmo/kur.sh"]
+
+
+# ---------------------------------------------------------------------------------------------
+# Which bash is started.  An empty or relative PATH entry names the current folder (or one
+# below it); a bash planted there must never run in place of the system's.
+
+@pytest.fixture
+def planted(tmp_path, monkeypatch):
+    """A current folder holding an executable `bash`, and another in its `bin` folder; either
+    marks a file when run.  Returns the marker."""
+    cwd = tmp_path / "cwd"
+    marker = tmp_path / "planted-bash-ran"
+    for folder in (cwd, cwd / "bin"):
+        folder.mkdir(parents=True)
+        fake = folder / "bash"
+        fake.write_text(f'#!/bin/sh\necho "$0" >> "{marker}"\n')
+        fake.chmod(0o755)
+    monkeypatch.chdir(cwd)
+    return marker
+
+
+@pytest.mark.parametrize(
+    "path",
+    [":{real}", "{empty}::{real}", ".:{real}", "bin:{real}", "./bin:{real}", "{empty}:.::bin:{real}:"],
+    ids=["empty entry first", "empty entry between", "dot", "relative folder", "dot-relative folder", "all of them"],
+)
+def test_bash_is_started_from_the_first_absolute_folder_holding_it(run_worker, tool_tree, tmp_path, monkeypatch,
+                                                                   planted, path):
+    empty = tmp_path / "empty-bin"
+    empty.mkdir()
+    args = tmp_path / "args"
+    script = logging_script(tool_tree, "z47-delmo",
+                            extra=f"mapfile -d '' argv < /proc/$$/cmdline\nprintf '%s\\n' \"${{argv[@]}}\" > \"{args}\"")
+    monkeypatch.setenv("PATH", path.format(real=REAL_BASH_DIR, empty=empty))
+
+    assert run_worker([script]) == (True, SUCCESS)
+    assert not planted.exists()
+    assert tool_tree.logged() == ["z47-delmo/kur.sh"]
+    assert args.read_text().splitlines() == ["bash", str(script)]
+
+
+@pytest.mark.parametrize(
+    "path",
+    ["", ":", "{empty}:", ".", "bin:./bin", "{empty}::bin"],
+    ids=["empty", "colon", "trailing colon", "dot", "relative folders", "absolute folder without bash"],
+)
+def test_no_bash_in_an_absolute_folder_fails_the_start(run_worker, tool_tree, tmp_path, monkeypatch, planted, path):
+    empty = tmp_path / "empty-bin"
+    empty.mkdir()
+    monkeypatch.setenv("PATH", path.format(empty=empty))
+
+    assert run_worker([logging_script(tool_tree, "z47-delmo")]) == (False, NO_BASH)
+    assert not planted.exists()
+    assert tool_tree.logged() == []
+
+
+def not_runnable_bash(folder, kind):
+    folder.mkdir()
+    if kind == "file without execute bit":
+        (folder / "bash").write_text("#!/bin/sh\n")
+        (folder / "bash").chmod(0o644)  # no execute bit: even root may not run it
+    else:
+        (folder / "bash").mkdir()
+
+
+@pytest.mark.parametrize("kind", ["file without execute bit", "folder named bash"])
+@pytest.mark.parametrize("then, result", [("", (False, BASH_NOT_RUNNABLE)), (":{real}", (True, SUCCESS))],
+                         ids=["alone", "before the real one"])
+def test_bash_that_may_not_be_run_is_passed_over_and_named_when_no_other_is_found(
+        run_worker, tool_tree, tmp_path, monkeypatch, planted, kind, then, result):
+    broken = tmp_path / "broken-bin"
+    not_runnable_bash(broken, kind)
+    monkeypatch.setenv("PATH", f".:{broken}" + then.format(real=REAL_BASH_DIR))
+
+    assert run_worker([logging_script(tool_tree, "z47-delmo")]) == result
+    assert not planted.exists()
+    assert tool_tree.logged() == (["z47-delmo/kur.sh"] if result[0] else [])
+
+
+def test_unset_path_searches_the_systems_default_folders(run_worker, tool_tree, monkeypatch, planted):
+    monkeypatch.delenv("PATH", raising=False)
+
+    assert run_worker([logging_script(tool_tree, "z47-delmo", extra="exit 3")]) == (
+        False, "z47-delmo/kur.sh betiği 3 çıkış koduyla sonlandı.")
+    assert not planted.exists()
+    assert tool_tree.logged() == ["z47-delmo/kur.sh"]
