@@ -144,6 +144,41 @@ def test_import_fails_cleanly_without_pyqt5_and_can_be_retried(tmp_path):
     assert gone and env == ["1", "1"] and has_main
 
 
+def test_a_function_kept_from_a_failed_import_refuses_to_run():
+    # The last step of the import registers the exit wait: an atexit that keeps the function
+    # and then fails makes the import fail after the functions were made.
+    result = run_json("""
+        import atexit, json, sys
+        real_atexit = atexit
+        kept = []
+        class FailingAtexit:        # fails for the centre only (PyQt5 registers its own too)
+            def register(self, func, *args):
+                if getattr(func, "__module__", None) != "Z47_Kurulum_Merkezi":
+                    return real_atexit.register(func, *args)
+                kept.append(func)
+                raise OSError("atexit bozuk")
+        sys.modules["atexit"] = FailingAtexit()
+        try:
+            import Z47_Kurulum_Merkezi
+        except OSError:
+            pass
+        sys.modules["atexit"] = real_atexit
+
+        def outcome(func):
+            try:
+                func()
+                return "ran"
+            except Exception as exc:
+                return [type(exc).__name__, str(exc)]
+        before = outcome(kept[0])
+        import Z47_Kurulum_Merkezi as m      # a later import that succeeds
+        print(json.dumps([before, outcome(kept[0])]))
+    """)
+    refused = ["RuntimeError", "_finish_running_scripts() belongs to an import of Z47_Kurulum_Merkezi that "
+                               "failed; import the module again"]
+    assert result == [refused, refused]
+
+
 def test_a_second_interpreter_is_refused():
     result = run_json("""
         import json, _xxsubinterpreters as interpreters
