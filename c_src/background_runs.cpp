@@ -180,13 +180,12 @@ py::object make_release(py::handle worker)
 
 // ---- the runner ----------------------------------------------------------------------------
 
-// The result handler of one run: forget the worker, then hand the result to the caller.
+// The result handler of one run: forget the worker, then hand the result to the caller, even
+// when the window itself is gone (the caller's callback decides what that means).
 py::object make_done(py::handle self, py::handle worker, py::handle on_finished)
 {
-    FunctionSpec spec{.name = "_done", .qualname = "Z47InstallerCenter._run_scripts_async.<locals>._done",
-                      .params = {"ok", "msg"}, .file = __FILE_NAME__, .line = __LINE__};
-    return make_function(std::move(spec), [](const Call& call) -> py::object {
-        py::object window = deref(call.closure[0]);
+    return window_callback("Z47InstallerCenter._run_scripts_async.<locals>._done", {"ok", "msg"}, self,
+                           py::make_tuple(weak(worker), on_finished), [](py::object window, const Call& call) {
         py::object worker = deref(call.closure[1]);
         if (!window.is_none()) {
             py::list workers = window.attr("_workers");
@@ -194,8 +193,7 @@ py::object make_done(py::handle self, py::handle worker, py::handle on_finished)
                 workers.attr("remove")(worker);
         }
         from_slot(call.closure[2], [&] { call.closure[2](call[0], call[1]); });
-        return py::none();
-    }, py::make_tuple(weak(self), weak(worker), on_finished));
+    });
 }
 
 // ---- closing once the scripts are done -----------------------------------------------------

@@ -48,19 +48,15 @@ py::object reporting_failure(py::handle self, const char* caption, F action)
     return py::none();
 }
 
-// A completion callback: `body(window, closure, ok, msg)` on the GUI thread, for a window that
-// still exists.  The window is held weakly; closure[0] is that reference.
+// The completion callback of an action's run: `body(window, record, ok, msg)` on the GUI
+// thread, for a window that still exists on both sides.
 template <typename F>
-py::object make_after(const char* qualname, py::tuple closure, F body)
+py::object make_after(const char* qualname, py::handle self, py::handle prog, F body)
 {
-    FunctionSpec spec{.name = "_after", .qualname = qualname, .params = {"ok", "msg"},
-                      .file = __FILE_NAME__, .line = __LINE__};
-    return make_function(std::move(spec), [body](const Call& call) -> py::object {
-        py::object window = deref(call.closure[0]);
+    return window_callback(qualname, {"ok", "msg"}, self, py::make_tuple(prog), [body](py::object window, const Call& call) {
         if (is_alive(window))
-            body(window, call.closure, truth(call[0]), call[1]);
-        return py::none();
-    }, closure);
+            body(window, call.closure[1], truth(call[0]), call[1]);
+    });
 }
 
 void run_one(py::handle self, py::handle script, py::str status, py::handle after)
@@ -79,11 +75,11 @@ void install_one_steps(py::handle self, py::handle prog)
         self.attr("launch_one")(prog);  // nothing to run here: start the tool as "Çalıştır" does
         return;
     }
-    py::object after = make_after("Z47InstallerCenter.install_one.<locals>._after", py::make_tuple(weak(self), prog),
-        [](py::handle window, py::tuple closure, bool ok, py::handle msg) {
+    py::object after = make_after("Z47InstallerCenter.install_one.<locals>._after", self, prog,
+        [](py::handle window, py::handle prog, bool ok, py::handle msg) {
             if (!ok)
                 return report_failure(window, texts::install_error_caption, msg);
-            py::str title = title_of(closure[1]);
+            py::str title = title_of(prog);
             window.attr("lbl_status").attr("setText")(py::str(texts::mark_done) + title +
                                                       py::str(texts::installed_status_tail));
             global("QMessageBox").attr("information")(
@@ -104,8 +100,8 @@ void install_all_steps(py::handle self)
         if (exists(script))
             scripts.append(script);
     }
-    py::object after = make_after("Z47InstallerCenter.install_all.<locals>._after", py::make_tuple(weak(self)),
-        [](py::handle window, py::tuple, bool ok, py::handle msg) {
+    py::object after = make_after("Z47InstallerCenter.install_all.<locals>._after", self, py::none(),
+        [](py::handle window, py::handle, bool ok, py::handle msg) {
             if (!ok)
                 return report_failure(window, texts::install_error_caption, msg);
             window.attr("lbl_status").attr("setText")(texts::installed_all_status);
@@ -129,11 +125,11 @@ void uninstall_one_steps(py::handle self, py::handle prog)
                                           box.attr("Yes") | box.attr("No"), box.attr("No"));
     if (!ans.equal(box.attr("Yes")))
         return;
-    py::object after = make_after("Z47InstallerCenter.uninstall_one.<locals>._after", py::make_tuple(weak(self), prog),
-        [](py::handle window, py::tuple closure, bool ok, py::handle msg) {
+    py::object after = make_after("Z47InstallerCenter.uninstall_one.<locals>._after", self, prog,
+        [](py::handle window, py::handle prog, bool ok, py::handle msg) {
             if (!ok)
                 return report_failure(window, texts::uninstall_error_caption, msg);
-            window.attr("lbl_status").attr("setText")(py::str(texts::mark_removed) + title_of(closure[1]) +
+            window.attr("lbl_status").attr("setText")(py::str(texts::mark_removed) + title_of(prog) +
                                                       py::str(texts::uninstalled_tail));
         });
     run_one(self, script, py::str(texts::mark_running) + title_of(prog) + py::str(texts::uninstalling_tail), after);

@@ -30,6 +30,7 @@
 #include "module.hpp"
 #include "native_function.hpp"
 #include "script_worker.hpp"
+#include "slot_support.hpp"
 #include "styles.hpp"
 #include "texts.hpp"
 
@@ -158,7 +159,7 @@ void run_module_body(py::dict d, int& line)
 
     STEP {
         py::object executable = global("sys").attr("executable");
-        d["PY_EXEC"] = py::bool_(executable) ? executable : py::str("python3");
+        d["PY_EXEC"] = truth(executable) ? executable : py::str("python3");
     }
     STEP d["PROGRAMS"] = build_programs();
 
@@ -169,6 +170,9 @@ void run_module_body(py::dict d, int& line)
     // Whoever ends the process, scripts that are running are allowed to finish first.
     STEP py::module_::import("atexit").attr("register")(make_exit_wait());
 
+    // A Python module's "if __name__ == '__main__': main()".  An extension module is never run
+    // as a script (python -m runs only Python source), so under every import the name is
+    // "Z47_Kurulum_Merkezi" and this never calls main; it stays for the module's shape.
     STEP if (py::str(d["__name__"]).equal(py::str("__main__"))) global("main")();
 }
 

@@ -238,7 +238,7 @@ py::object make_function(FunctionSpec spec, Body body, py::tuple closure)
     dict["__name__"] = py::str(spec.name);
     dict["__qualname__"] = py::str(spec.qualname);
     dict["__module__"] = py::str("Z47_Kurulum_Merkezi");
-    dict["__doc__"] = spec.doc ? py::object(py::str(spec.doc)) : py::object(py::none());
+    dict["__doc__"] = py::none();  // the module's functions carry no documentation string
     dict["__annotations__"] = annotations_of(spec);
 
     FunctionObject* f = PyObject_GC_New(FunctionObject, function_type);

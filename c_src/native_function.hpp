@@ -42,7 +42,6 @@ struct FunctionSpec {
     std::string varargs;              // name of the *args catch-all, empty for none
     // Annotations as they appear in __annotations__ ("return" last), each stored as text.
     std::vector<std::pair<std::string, std::string>> annotations;
-    const char* doc = nullptr;
     const char* file = "";            // where the body lives, for tracebacks
     int line = 0;
     std::string traceback_name;       // name of its traceback entry; the qualname when empty
@@ -61,7 +60,7 @@ py::object make_class(py::handle base, const char* name, py::dict ns);
 // super(cls, self): the base-class view a method uses to reach the inherited implementation.
 py::object super_of(py::handle cls, py::handle self);
 
-// Registers the function type; called once from the module's exec step.
+// Registers the function type; make_function does it the first time it is called.
 void ready_function_type();
 
 // Converts the C++ exception being handled into a pending Python error.  Call only from

@@ -6,6 +6,10 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace z47 {
 
 namespace py = pybind11;
@@ -36,6 +40,27 @@ void from_slot(py::handle where, F&& body)
         set_python_error_from_current_exception();
         PyErr_WriteUnraisable(where.ptr());
     }
+}
+
+// A completion callback of one of a window's runs: a function `qualname` taking `params`, that
+// holds the window weakly (it must not keep a closed window alive) and, on the GUI thread,
+// calls `body(window, call)` with the window looked up once: None when it is gone.
+// call.closure[0] is the window's weak reference; `extra` follows it.
+template <typename F>
+py::object window_callback(const char* qualname, std::vector<std::string> params, py::handle window,
+                           py::tuple extra, F body)
+{
+    std::string name(qualname);
+    FunctionSpec spec{.name = name.substr(name.rfind('.') + 1), .qualname = std::move(name),
+                      .params = std::move(params), .file = __FILE_NAME__, .line = __LINE__};
+    py::tuple closure(py::len(extra) + 1);
+    closure[0] = weak(window);
+    for (std::size_t i = 0; i < py::len(extra); ++i)
+        closure[i + 1] = extra[i];
+    return make_function(std::move(spec), [body](const Call& call) -> py::object {
+        body(deref(call.closure[0]), call);
+        return py::none();
+    }, closure);
 }
 
 }  // namespace z47

@@ -1,11 +1,13 @@
-"""Shared fixtures: the built module, real tool folders in a temporary directory, and a
-recorder for the window's message boxes."""
+"""Shared fixtures and helpers: the built module, real tool folders in a temporary directory
+with scripts that write down that they ran, a recorder for the window's message boxes, and the
+ways tests wait for a worker or a window's runs to end."""
 import os
 import pathlib
 import stat
 import sys
 
 import pytest
+from PyQt5.QtCore import QCoreApplication
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 STAGE = ROOT / "build" / "centre"
@@ -49,6 +51,11 @@ class ToolTree:
         path.write_text("#!/usr/bin/env bash\n" + body + "\n", encoding="utf-8")
         path.chmod(path.stat().st_mode & ~(stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH))
         return path
+
+    def logging_script(self, folder: str, name: str = "kur.sh", extra: str = "") -> pathlib.Path:
+        """A script that appends '<folder>/<name>' to the tree's log, then runs `extra` (for
+        instance "exit 2").  Bash built-ins only, so it runs whatever PATH holds."""
+        return self.script(folder, name, f'echo "{folder}/{name}" >> "{self.log()}"\n{extra}')
 
     def log(self) -> pathlib.Path:
         return self.base / "runs.log"
@@ -113,3 +120,39 @@ def window(qtbot, centre, boxes):
     qtbot.waitUntil(lambda: not win._workers, timeout=120_000)
     win.close()
     win.deleteLater()
+
+
+@pytest.fixture
+def record_of(centre):
+    """The catalogue's own record of a tool, by its folder."""
+    return lambda folder: next(p for p in centre.PROGRAMS if p["folder"] == folder)
+
+
+@pytest.fixture
+def until_done(qtbot):
+    """Waits until every run a window started has delivered its result."""
+    def wait(window, timeout=60_000):
+        qtbot.waitUntil(lambda: not window._workers, timeout=timeout)
+    return wait
+
+
+@pytest.fixture
+def run_worker(qtbot, centre):
+    """Runs a ScriptWorker over `scripts` on its thread and returns its only (ok, msg)."""
+    started = []
+
+    def run(scripts, timeout_ms=20_000):
+        worker = centre.ScriptWorker(scripts)
+        started.append(worker)
+        results = []
+        worker.done_signal.connect(lambda ok, msg: results.append((ok, msg)))
+        with qtbot.waitSignal(worker.done_signal, timeout=timeout_ms):
+            worker.start()
+        worker.wait()
+        QCoreApplication.processEvents()  # a second emission would be queued by now
+        assert len(results) == 1, results
+        return results[0]
+
+    yield run
+    for worker in started:
+        worker.wait()

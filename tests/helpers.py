@@ -1,5 +1,6 @@
-"""Runs snippets of Python in a fresh interpreter, for behaviour that happens once per process
-(the module's import, main's application object)."""
+"""Helpers the test files share: the result text of a good run, and running snippets of Python in
+a fresh interpreter, for behaviour that happens once per process (the module's import, main's
+application object).  Fixtures live in conftest.py."""
 import json
 import os
 import pathlib
@@ -9,6 +10,9 @@ import textwrap
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 STAGE = ROOT / "build" / "centre"
 PYTHON = "/usr/bin/python3"
+
+# The result text of a run of scripts in which nothing failed.
+SUCCESS = "İşlem başarıyla tamamlandı."
 
 
 def run_python(code: str, *, env=None, cwd=None, timeout=120, module_dir=STAGE) -> subprocess.CompletedProcess:

@@ -7,43 +7,13 @@ import shutil
 import signal
 
 import pytest
-from PyQt5.QtCore import QCoreApplication
 
-from helpers import run_python
+from helpers import SUCCESS, run_python
 
-SUCCESS = "İşlem başarıyla tamamlandı."
 NO_BASH = "[Errno 2] No such file or directory: 'bash'"
 BASH_NOT_RUNNABLE = "[Errno 13] Permission denied: 'bash'"
 SIGCHLD_BIT = 1 << (signal.SIGCHLD - 1)  # in the SigIgn mask of /proc/<pid>/status
 REAL_BASH_DIR = os.path.dirname(shutil.which("bash", path=os.confstr("CS_PATH")))
-
-
-@pytest.fixture
-def run_worker(qtbot, centre):
-    """Runs a ScriptWorker over `scripts` on its thread and returns its only (ok, msg)."""
-    started = []
-
-    def run(scripts):
-        worker = centre.ScriptWorker(scripts)
-        started.append(worker)
-        results = []
-        worker.done_signal.connect(lambda ok, msg: results.append((ok, msg)))
-        with qtbot.waitSignal(worker.done_signal, timeout=20_000):
-            worker.start()
-        worker.wait()
-        QCoreApplication.processEvents()  # a second emission would be queued by now
-        assert len(results) == 1, results
-        return results[0]
-
-    yield run
-    for worker in started:
-        worker.wait()
-
-
-def logging_script(tree, folder, extra=""):
-    """A script that appends '<folder>/kur.sh' to the tree's log (bash builtins only, so it
-    runs whatever PATH holds)."""
-    return tree.script(folder, "kur.sh", f'echo "{folder}/kur.sh" >> "{tree.log()}"\n{extra}')
 
 
 # ---------------------------------------------------------------------------------------------
@@ -110,9 +80,9 @@ def run_fresh_worker(scripts, how):
 def test_failed_scripts_are_reported_when_sigchld_would_discard_their_statuses(tool_tree, tmp_path, how):
     child_state = tmp_path / "child-status"
     scripts = [
-        logging_script(tool_tree, "z47-delmo", extra="exit 2"),
-        logging_script(tool_tree, "z47-linux-monitor", extra=f'grep SigIgn /proc/self/status > "{child_state}"'),
-        logging_script(tool_tree, "z47-cloud", extra="exit 1"),
+        tool_tree.logging_script("z47-delmo", extra="exit 2"),
+        tool_tree.logging_script("z47-linux-monitor", extra=f'grep SigIgn /proc/self/status > "{child_state}"'),
+        tool_tree.logging_script("z47-cloud", extra="exit 1"),
     ]
 
     got = run_fresh_worker(scripts, how)
@@ -150,8 +120,8 @@ print(json.dumps(results))
 def test_script_whose_status_cannot_be_read_ends_the_run_as_a_failure(tool_tree, tmp_path):
     fifo = tmp_path / "hold"
     os.mkfifo(fifo)
-    held = logging_script(tool_tree, "z47-delmo", extra=f'read -r line < "{fifo}"\nexit 0')
-    after = logging_script(tool_tree, "z47-cloud")
+    held = tool_tree.logging_script("z47-delmo", extra=f'read -r line < "{fifo}"\nexit 0')
+    after = tool_tree.logging_script("z47-cloud")
     code = LOST_WHILE_RUNNING.replace("SCRIPTS", repr([str(held), str(after)])).replace("FIFO", repr(str(fifo)))
 
     done = run_python(code, timeout=60)
@@ -192,7 +162,7 @@ def test_bash_is_started_from_the_first_absolute_folder_holding_it(run_worker, t
     empty = tmp_path / "empty-bin"
     empty.mkdir()
     args = tmp_path / "args"
-    script = logging_script(tool_tree, "z47-delmo",
+    script = tool_tree.logging_script("z47-delmo",
                             extra=f"mapfile -d '' argv < /proc/$$/cmdline\nprintf '%s\\n' \"${{argv[@]}}\" > \"{args}\"")
     monkeypatch.setenv("PATH", path.format(real=REAL_BASH_DIR, empty=empty))
 
@@ -212,7 +182,7 @@ def test_no_bash_in_an_absolute_folder_fails_the_start(run_worker, tool_tree, tm
     empty.mkdir()
     monkeypatch.setenv("PATH", path.format(empty=empty))
 
-    assert run_worker([logging_script(tool_tree, "z47-delmo")]) == (False, NO_BASH)
+    assert run_worker([tool_tree.logging_script("z47-delmo")]) == (False, NO_BASH)
     assert not planted.exists()
     assert tool_tree.logged() == []
 
@@ -235,7 +205,7 @@ def test_bash_that_may_not_be_run_is_passed_over_and_named_when_no_other_is_foun
     not_runnable_bash(broken, kind)
     monkeypatch.setenv("PATH", f".:{broken}" + then.format(real=REAL_BASH_DIR))
 
-    assert run_worker([logging_script(tool_tree, "z47-delmo")]) == result
+    assert run_worker([tool_tree.logging_script("z47-delmo")]) == result
     assert not planted.exists()
     assert tool_tree.logged() == (["z47-delmo/kur.sh"] if result[0] else [])
 
@@ -243,7 +213,7 @@ def test_bash_that_may_not_be_run_is_passed_over_and_named_when_no_other_is_foun
 def test_unset_path_searches_the_systems_default_folders(run_worker, tool_tree, monkeypatch, planted):
     monkeypatch.delenv("PATH", raising=False)
 
-    assert run_worker([logging_script(tool_tree, "z47-delmo", extra="exit 3")]) == (
+    assert run_worker([tool_tree.logging_script("z47-delmo", extra="exit 3")]) == (
         False, "z47-delmo/kur.sh betiği 3 çıkış koduyla sonlandı.")
     assert not planted.exists()
     assert tool_tree.logged() == ["z47-delmo/kur.sh"]

@@ -13,10 +13,6 @@ def delmo(centre):
     return next(p for p in centre.PROGRAMS if p["folder"] == "z47-delmo")
 
 
-def until_done(qtbot, window):
-    qtbot.waitUntil(lambda: not window._workers, timeout=60_000)
-
-
 def entry_scripts(tool_tree):
     """An install that writes its menu entry through a temporary file of a fixed name (as the
     tools' own scripts do), and a removal that deletes the entry.  Two installs at once trip
@@ -30,25 +26,25 @@ def entry_scripts(tool_tree):
     return entry
 
 
-def test_double_click_installs_twice_one_after_the_other(window, qtbot, tool_tree, boxes, delmo):
+def test_double_click_installs_twice_one_after_the_other(window, qtbot, tool_tree, boxes, delmo, until_done):
     entry = entry_scripts(tool_tree)
     window.install_one(delmo)
     window.install_one(delmo)
     assert window.lbl_status.text() == f"⏳ {TITLE} kuruluyor, lütfen bekleyin..."
-    until_done(qtbot, window)
+    until_done(window)
     assert tool_tree.logged() == ["kur başladı", "kur bitti"] * 2
     assert entry.exists()
     assert [call[:3] for call in boxes.calls] == [("information", window, "Kurulum Tamamlandı")] * 2
     assert window.lbl_status.text() == f"✓ {TITLE} başarıyla kuruldu ve başlatıldı."
 
 
-def test_removal_clicked_during_an_install_runs_after_it(window, qtbot, tool_tree, boxes, delmo):
+def test_removal_clicked_during_an_install_runs_after_it(window, qtbot, tool_tree, boxes, delmo, until_done):
     entry = entry_scripts(tool_tree)
     window.install_one(delmo)
     boxes.answer = boxes.Yes
     window.uninstall_one(delmo)
     assert window.lbl_status.text() == f"⏳ {TITLE} kaldırılıyor..."
-    until_done(qtbot, window)
+    until_done(window)
     assert tool_tree.logged() == ["kur başladı", "kur bitti", "kaldır"]
     assert not entry.exists()  # the tool is not left installed
     assert [call[0:3] for call in boxes.calls] == [("question", window, "Kaldırma Onayı"),
@@ -98,13 +94,13 @@ def test_odd_folder_names_reach_the_box_as_the_file_system_names_them(window, bo
 
 
 def test_install_from_a_folder_whose_name_is_not_utf_8_is_reported_readably(
-        window, qtbot, boxes, delmo, tmp_path, monkeypatch, centre):
+        window, qtbot, boxes, delmo, tmp_path, monkeypatch, centre, until_done):
     raw = os.fsencode(tmp_path) + b"/Kurulum \xff\xfe"
     os.makedirs(raw + b"/z47-delmo")
     with open(raw + b"/z47-delmo/kur.sh", "w") as script:
         script.write("exit 5\n")
     monkeypatch.setattr(centre, "BASE_Z47_DIR", centre.Path(os.fsdecode(raw)))
     window.install_one(delmo)
-    until_done(qtbot, window)
+    until_done(window)
     assert boxes.calls == [("warning", window, "Kurulum Hatası",
                             "Hata: z47-delmo/kur.sh betiği 5 çıkış koduyla sonlandı.")]

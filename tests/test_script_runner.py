@@ -2,7 +2,7 @@
 worker kept until its result has arrived."""
 import pytest
 
-OK = "İşlem başarıyla tamamlandı."
+from helpers import SUCCESS as OK
 
 
 def wait_results(qtbot, results, count):

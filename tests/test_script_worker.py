@@ -11,34 +11,7 @@ import tempfile
 import pytest
 from PyQt5.QtCore import QCoreApplication
 
-SUCCESS = "İşlem başarıyla tamamlandı."
-
-
-@pytest.fixture
-def run_worker(qtbot, centre):
-    """Runs a ScriptWorker over `scripts` on its thread and returns its only (ok, msg)."""
-    started = []
-
-    def run(scripts, timeout_ms=20_000):
-        worker = centre.ScriptWorker(scripts)
-        started.append(worker)
-        results = []
-        worker.done_signal.connect(lambda ok, msg: results.append((ok, msg)))
-        with qtbot.waitSignal(worker.done_signal, timeout=timeout_ms):
-            worker.start()
-        worker.wait()
-        QCoreApplication.processEvents()  # a second emission would be queued by now
-        assert len(results) == 1, results
-        return results[0]
-
-    yield run
-    for worker in started:
-        worker.wait()
-
-
-def logging_script(tree, folder, name="kur.sh", extra=""):
-    """A script that appends '<folder>/<name>' to the tree's log."""
-    return tree.script(folder, name, f'echo "{folder}/{name}" >> "{tree.log()}"\n{extra}')
+from helpers import SUCCESS
 
 
 def test_empty_list_succeeds(run_worker):
@@ -68,7 +41,7 @@ def make_missing(tree, kind):
 @pytest.mark.parametrize("kind", ["absent", "dangling link", "link loop", "file used as folder", "name too long"])
 def test_missing_script_is_skipped_and_the_next_one_runs(run_worker, tool_tree, kind):
     missing = make_missing(tool_tree, kind)
-    present = logging_script(tool_tree, "z47-cloud")
+    present = tool_tree.logging_script("z47-cloud")
     assert run_worker([missing, present]) == (True, SUCCESS)
     assert tool_tree.logged() == ["z47-cloud/kur.sh"]
 
@@ -97,7 +70,7 @@ def test_missing_script_is_skipped_and_the_next_one_runs(run_worker, tool_tree, 
     ],
 )
 def test_failed_scripts_are_named_with_their_status_and_the_rest_still_run(run_worker, tool_tree, endings, message):
-    scripts = [logging_script(tool_tree, folder, extra=ending) for folder, ending in endings.items()]
+    scripts = [tool_tree.logging_script(folder, extra=ending) for folder, ending in endings.items()]
     assert run_worker(scripts) == (False, message)
     assert tool_tree.logged() == [f"{folder}/kur.sh" for folder in endings]
 
@@ -148,7 +121,7 @@ def test_script_gets_no_stray_descriptor_and_default_sigpipe(run_worker, tool_tr
 
 
 def test_no_script_runs_on_windows(run_worker, tool_tree, centre, monkeypatch):
-    scripts = [logging_script(tool_tree, "z47-delmo"), logging_script(tool_tree, "z47-cloud", extra="exit 1")]
+    scripts = [tool_tree.logging_script("z47-delmo"), tool_tree.logging_script("z47-cloud", extra="exit 1")]
     monkeypatch.setattr(centre.sys, "platform", "win32")
     assert run_worker(scripts) == (True, SUCCESS)
     assert tool_tree.logged() == []
@@ -170,7 +143,7 @@ def unstartable_bash_dir(tmp_path):
 
 @pytest.mark.parametrize("make_path_dir", [no_bash_dir, unstartable_bash_dir], ids=["no bash", "bash not executable"])
 def test_failed_start_of_bash_ends_the_run(run_worker, tool_tree, tmp_path, monkeypatch, make_path_dir):
-    scripts = [logging_script(tool_tree, "z47-delmo"), logging_script(tool_tree, "z47-cloud")]
+    scripts = [tool_tree.logging_script("z47-delmo"), tool_tree.logging_script("z47-cloud")]
     path_dir, message = make_path_dir(tmp_path)
     monkeypatch.setenv("PATH", str(path_dir))
     assert run_worker(scripts) == (False, message)
@@ -241,9 +214,9 @@ def test_unreadable_folder_ends_the_run_with_the_systems_error(run_worker, centr
         shutil.rmtree(base)
 
 
-def test_two_workers_running_together_each_report_their_own_result_once(qtbot, centre, tool_tree):
-    slow_fail = logging_script(tool_tree, "z47-delmo", extra="sleep 0.5; exit 4")
-    slow_ok = logging_script(tool_tree, "z47-cloud", extra="sleep 0.5")
+def test_two_workers_started_together_run_in_turn_and_each_report_once(qtbot, centre, tool_tree):
+    slow_fail = tool_tree.logging_script("z47-delmo", extra="sleep 0.5; exit 4")
+    slow_ok = tool_tree.logging_script("z47-cloud", extra="sleep 0.5")
     workers = [centre.ScriptWorker([slow_fail]), centre.ScriptWorker([slow_ok])]
     results = [[], []]
     for worker, got in zip(workers, results):
@@ -260,7 +233,7 @@ def test_two_workers_running_together_each_report_their_own_result_once(qtbot, c
         [(False, "z47-delmo/kur.sh betiği 4 çıkış koduyla sonlandı.")],
         [(True, SUCCESS)],
     ]
-    assert sorted(tool_tree.logged()) == ["z47-cloud/kur.sh", "z47-delmo/kur.sh"]
+    assert tool_tree.logged() == ["z47-delmo/kur.sh", "z47-cloud/kur.sh"]  # in the order they were started
 
 
 @pytest.mark.slow
@@ -269,7 +242,7 @@ def test_script_past_the_time_limit_is_killed_and_ends_the_run(run_worker, tool_
     # leaves no long-lived orphan once bash itself is killed.
     pid_file = tmp_path / "slow.pid"
     slow = tool_tree.script("z47-delmo", "kur.sh", f'echo $$ > "{pid_file}"\nwhile :; do sleep 1; done')
-    after = logging_script(tool_tree, "z47-cloud")
+    after = tool_tree.logging_script("z47-cloud")
 
     result = run_worker([slow, after], timeout_ms=90_000)
 

@@ -12,12 +12,10 @@ def record(centre):
 
 
 def removal_script(tool_tree, status=0):
-    return tool_tree.script("z47-system-network", "kaldir.sh",
-                            f'echo removed >> "{tool_tree.log()}"\nexit {status}')
+    return tool_tree.logging_script("z47-system-network", "kaldir.sh", extra=f"exit {status}")
 
 
-def until_done(qtbot, window):
-    qtbot.waitUntil(lambda: not window._workers, timeout=60_000)
+REMOVED = "z47-system-network/kaldir.sh"
 
 
 def test_without_a_removal_script_nothing_happens(window, tool_tree, boxes, record):
@@ -44,46 +42,38 @@ def test_a_folder_named_like_the_script_still_asks(window, tool_tree, boxes, rec
     assert [c[0] for c in boxes.calls] == ["question"]
 
 
-def test_confirmed_removal_runs_the_script_and_reports(window, qtbot, tool_tree, boxes, record):
+@pytest.mark.parametrize("platform, ran", [("linux", [REMOVED]), ("win32", [])], ids=["linux", "windows-runs-nothing"])
+def test_confirmed_removal_runs_the_script_and_reports(window, centre, tool_tree, boxes, record, monkeypatch,
+                                                       until_done, platform, ran):
+    monkeypatch.setattr(centre.sys, "platform", platform)
     removal_script(tool_tree)
     boxes.answer = boxes.Yes
     window.uninstall_one(record)
     assert window.lbl_status.text() == f"⏳ {TITLE} kaldırılıyor..."
-    until_done(qtbot, window)
-    assert tool_tree.logged() == ["removed"]
+    until_done(window)
+    assert tool_tree.logged() == ran
     assert window.lbl_status.text() == f"🛑 {TITLE} kaldırıldı."
     assert [c[0] for c in boxes.calls] == ["question"]  # no box after a good removal
 
 
 @pytest.mark.parametrize("status", [1, 4])
-def test_failed_removal_is_reported_with_the_scripts_exit_status(window, qtbot, tool_tree, boxes, record, status):
+def test_failed_removal_is_reported_with_the_scripts_exit_status(window, tool_tree, boxes, record, status, until_done):
     removal_script(tool_tree, status=status)
     boxes.answer = boxes.Yes
     window.uninstall_one(record)
-    until_done(qtbot, window)
+    until_done(window)
     msg = f"z47-system-network/kaldir.sh betiği {status} çıkış koduyla sonlandı."
     assert boxes.calls[1:] == [("warning", window, "Kaldırma Hatası", "Hata: " + msg)]  # after the question
     assert window.lbl_status.text() == "⚠️ Hata: " + msg
-    assert tool_tree.logged() == ["removed"]
+    assert tool_tree.logged() == [REMOVED]
 
 
-def test_confirmed_removal_on_windows_runs_nothing_but_completes(window, qtbot, centre, tool_tree, boxes, record,
-                                                                   monkeypatch):
-    monkeypatch.setattr(centre.sys, "platform", "win32")
-    removal_script(tool_tree)
-    boxes.answer = boxes.Yes
-    window.uninstall_one(record)
-    until_done(qtbot, window)
-    assert tool_tree.logged() == []
-    assert window.lbl_status.text() == f"🛑 {TITLE} kaldırıldı."
-
-
-def test_two_confirmed_removals_each_finish(window, qtbot, tool_tree, boxes, record):
+def test_two_confirmed_removals_each_finish(window, tool_tree, boxes, record, until_done):
     removal_script(tool_tree)
     boxes.answer = boxes.Yes
     window.uninstall_one(record)
     window.uninstall_one(record)
     assert len(window._workers) == 2
-    until_done(qtbot, window)
-    assert tool_tree.logged() == ["removed", "removed"]
+    until_done(window)
+    assert tool_tree.logged() == [REMOVED, REMOVED]
     assert window.lbl_status.text() == f"🛑 {TITLE} kaldırıldı."

@@ -17,6 +17,8 @@
 // escape the script, which the launcher turns into exit code 1 with nothing logged.
 #include "bootstrap_script.hpp"
 
+#include "texts.hpp"  // the texts the script shares with the launcher, spliced in below
+
 namespace z47::launcher {
 
 const char bootstrap_script[] = R"py(import sys, os, io
@@ -88,16 +90,16 @@ except BaseException:
     err_txt = traceback.format_exc()
     # The log and the box are best effort: the exit code says the start failed either way.
     try:
-        log_d = os.path.join(os.environ.get("LOCALAPPDATA", cwd), "Tevrix")
+        log_d = os.path.join(os.environ.get("LOCALAPPDATA", cwd), ")py" Z47_TEXT_LOG_FOLDER R"py(")
         os.makedirs(log_d, exist_ok=True)
-        with open(os.path.join(log_d, "startup_error.log"), "w", encoding="utf-8") as f:
+        with open(os.path.join(log_d, ")py" Z47_TEXT_LOG_FILE R"py("), "w", encoding="utf-8") as f:
             f.write(err_txt)
     except Exception:
         pass
     try:
         import ctypes
         ctypes.windll.user32.MessageBoxW(
-            None, err_txt[:1800], "Z47 Masaüstü Araçları Tam Paketi - Baslatma Hatasi", 0x10)
+            None, err_txt[:1800], ")py" Z47_TEXT_START_UP_ERROR_CAPTION R"py(", 0x10)
     except Exception:
         pass
 )py";

@@ -14,7 +14,8 @@ namespace z47::platform {
 // Paths, the command line and environment values in the system's own character type.
 #ifdef _WIN32
 using native_char = wchar_t;
-#define Z47_NATIVE(text) L##text
+#define Z47_WIDE(text) L##text
+#define Z47_NATIVE(text) Z47_WIDE(text)  // expands a macro argument before widening it
 inline constexpr native_char dir_separator = L'\\';
 inline constexpr const char* line_end = "\r\n";
 #else

@@ -4,11 +4,18 @@
 
 #include "platform.hpp"
 
+// Texts the bootstrap script (a Python source text) shares with the launcher's own code; as
+// macros, so that both are made from the one spelling.
+#define Z47_TEXT_PACKAGE_TITLE "Z47 Masaüstü Araçları Tam Paketi"
+#define Z47_TEXT_START_UP_ERROR_CAPTION Z47_TEXT_PACKAGE_TITLE " - Baslatma Hatasi"
+#define Z47_TEXT_LOG_FOLDER "Tevrix"
+#define Z47_TEXT_LOG_FILE "startup_error.log"
+
 namespace z47::launcher::texts {
 
 // The package title: caption of the runtime failure box, and the title a second start
 // looks for among the open windows.
-inline constexpr const char* package_title = "Z47 Masaüstü Araçları Tam Paketi";
+inline constexpr const char* package_title = Z47_TEXT_PACKAGE_TITLE;
 
 // The start of the centre's own window title.  A second start also looks for it, so that
 // the running centre itself is brought forward, not only a box whose caption carries the
@@ -39,8 +46,8 @@ inline constexpr const platform::native_char* search_path_variable = Z47_NATIVE(
 
 // The start-up log: the same file the bootstrap script writes a failed start to.
 inline constexpr const platform::native_char* log_base_variable = Z47_NATIVE("LOCALAPPDATA");
-inline constexpr const platform::native_char* log_folder = Z47_NATIVE("Tevrix");
-inline constexpr const platform::native_char* log_file = Z47_NATIVE("startup_error.log");
+inline constexpr const platform::native_char* log_folder = Z47_NATIVE(Z47_TEXT_LOG_FOLDER);
+inline constexpr const platform::native_char* log_file = Z47_NATIVE(Z47_TEXT_LOG_FILE);
 
 // The runtime's reason when it reports none of its own.
 inline constexpr const char* runtime_exit_request = "exit requested with code ";

@@ -75,19 +75,20 @@ def test_failed_start_ends_with_1_and_writes_the_log(folder, body, message):
     assert 'File "<string>"' in log  # the bootstrap script's own frame
 
 
-def test_log_folder_is_created_with_its_parents(folder):
+@pytest.mark.parametrize(
+    "localappdata, log_dir",
+    [
+        (lambda f: f.scratch / "Kullanıcı" / "AppData" / "Local", lambda f: f.scratch / "Kullanıcı" / "AppData" / "Local"),
+        (lambda f: None, lambda f: f.path),  # without LOCALAPPDATA: beside the launcher
+    ],
+    ids=["missing-parents-are-made", "no-localappdata"],
+)
+def test_start_up_log_location(folder, localappdata, log_dir):
     folder.stand_in("raise ImportError('eksik')\n")
-    appdata = folder.scratch / "Kullanıcı" / "AppData" / "Local"
-    result = folder.run(env=folder.env(LOCALAPPDATA=str(appdata)))
+    value = localappdata(folder)
+    result = folder.run(env=folder.env(LOCALAPPDATA=None if value is None else str(value)))
     assert result.returncode == 1
-    assert appdata.joinpath(*LOG).read_text(encoding="utf-8").endswith("ImportError: eksik\n")
-
-
-def test_without_localappdata_the_log_goes_beside_the_launcher(folder):
-    folder.stand_in("raise ImportError('eksik')\n")
-    result = folder.run(env=folder.env(LOCALAPPDATA=None))
-    assert result.returncode == 1
-    assert folder.path.joinpath(*LOG).read_text(encoding="utf-8").endswith("ImportError: eksik\n")
+    assert log_dir(folder).joinpath(*LOG).read_text(encoding="utf-8").endswith("ImportError: eksik\n")
 
 
 def test_good_start_leaves_an_old_log_untouched(folder):

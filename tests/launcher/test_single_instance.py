@@ -41,31 +41,21 @@ def test_second_start_ends_with_0_and_opens_nothing(running_centre):
 
 
 @pytest.mark.parametrize(
-    "args",
+    "args, folder_name, opens",
     [
-        ["--self-test"],
-        ["birinci", "--screenshot"],
-        ["önce--headlesssonra"],  # a flag inside a longer word counts too
-        ["--z47-elevated-task", "--status"],
+        (["--self-test"], "İkinci", True),
+        (["birinci", "--screenshot"], "İkinci", True),
+        (["önce--headlesssonra"], "İkinci", True),  # a flag inside a longer word counts too
+        (["--z47-elevated-task", "--status"], "İkinci", True),
+        ([], "araç--service", True),  # so does one in the program's own path
+        (["--SELF-TEST", "--Headless"], "İkinci", False),  # the test is case-sensitive
     ],
-    ids=["flag", "flag-later", "inside-word", "two-flags"],
+    ids=["flag", "flag-later", "inside-word", "two-flags", "in-program-path", "other-letter-case"],
 )
-def test_guard_flag_anywhere_opens_another_centre(running_centre, args):
-    result, painted = second_start(running_centre, *args)
+def test_guard_flag_anywhere_in_the_command_line_opens_another_centre(running_centre, args, folder_name, opens):
+    result, painted = second_start(running_centre, *args, folder_name=folder_name)
     assert result.returncode == 0, result.stderr.decode(errors="replace")
-    assert painted
-
-
-def test_guard_flag_in_the_program_path_opens_another_centre(running_centre):
-    result, painted = second_start(running_centre, folder_name="araç--service")
-    assert result.returncode == 0
-    assert painted
-
-
-def test_guard_flags_are_case_sensitive(running_centre):
-    result, painted = second_start(running_centre, "--SELF-TEST", "--Headless")
-    assert result.returncode == 0
-    assert not painted
+    assert painted is opens
 
 
 def test_guard_is_free_again_after_the_first_centre_ends(folder):
