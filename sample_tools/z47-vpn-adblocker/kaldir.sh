@@ -1,7 +1,0 @@
-#!/usr/bin/env bash
-# Removes what kur.sh installed; the tool's own folder stays untouched.
-set -eu
-tool_id="z47-vpn-adblocker"
-entry="${XDG_DATA_HOME:-$HOME/.local/share}/applications/$tool_id.desktop"
-rm -f "$entry"
-echo "Z47 Morvek — Reklam Engelleyici ve Güvenli Ağ kaldırıldı."
