@@ -1,11 +1,25 @@
 # The Windows side: the launcher, the module and the package folder with its zip.
 #
+# All of it is cross-built with mingw-w64's win32 compiler (cmake/mingw-w64-x86_64.cmake).
+# Where that is not installed (make run installs only what the Linux centre needs), none of
+# it is built, and the build says so in one line, written to windows-parts.txt as well.
+#
 # The launcher needs only mingw-w64.  The module and the package need the Windows parts that
 # the project does not build (the Python 3.12 runtime, its C headers, PyQt5 for Windows): a
 # folder laid out by scripts/fetch_windows_sdk.py (docs/windows-sdk.md), named by the CMake
 # variable or the environment variable Z47_WINDOWS_SDK.  Without it the launcher is still
 # built, and the build says in one line what is missing; the Windows tests then skip with that
 # line (they read it from windows-parts.txt in the build folder).
+set(windows_parts_file "${CMAKE_BINARY_DIR}/windows-parts.txt")
+set(windows_compiler x86_64-w64-mingw32-g++-win32)
+find_program(windows_compiler_path ${windows_compiler} NO_CACHE)
+if(NOT windows_compiler_path)
+  set(windows_parts_line "Windows toolchain missing (no ${windows_compiler}): the Windows launcher, module and package are not built; make test or make windows installs it")
+  message(STATUS "${windows_parts_line}")
+  file(WRITE "${windows_parts_file}" "missing\n${windows_parts_line}\n")
+  return()
+endif()
+
 if(DEFINED ENV{Z47_WINDOWS_SDK})
   set(Z47_WINDOWS_SDK "$ENV{Z47_WINDOWS_SDK}" CACHE PATH "Folder of the Windows parts" FORCE)
 else()
@@ -23,7 +37,6 @@ else()
     endif()
   endforeach()
 endif()
-set(windows_parts_file "${CMAKE_BINARY_DIR}/windows-parts.txt")
 if(windows_parts_missing)
   set(windows_parts_line "Windows parts missing (${windows_parts_missing}): the Windows module and package are not built; see docs/windows-sdk.md")
   message(STATUS "${windows_parts_line}")

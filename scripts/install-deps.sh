@@ -1,17 +1,46 @@
 #!/usr/bin/env bash
-# Installs, from Debian's archive, everything the centre needs to build, run and be tested.
-# Safe to run again: it only calls apt-get when a package is missing.
+# Installs, from Debian's archive, what one of the project's commands needs:
+#
+#   install-deps.sh run    build the centre for Linux and open it (make run)
+#   install-deps.sh test   the above, plus the Windows cross build, wine and the test tools
+#                          (make test, make windows, make bench)
+#
+# Packages are installed without their recommendations, so every package a step needs is
+# named here.  Safe to run again: apt-get is only called when a package is missing.
 set -euo pipefail
 
-packages=(
+run_packages=(
   # build
   cmake make g++ pkg-config python3-dev pybind11-dev
-  # the centre's UI and its tests
-  python3-pyqt5 python3-pytest python3-pytestqt
-  xvfb xauth x11-utils fonts-roboto fonts-noto-color-emoji
-  # the Windows launcher: cross compiler, wine to run it, icon tools
-  g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 icoutils librsvg2-bin
+  # the sample tools' icons, rendered from SVG at build time
+  librsvg2-bin
+  # the centre's UI, and the fonts its window is designed with
+  python3-pyqt5 fonts-roboto fonts-noto-color-emoji
+  # a display where there is none: xvfb-run needs xauth
+  xvfb xauth
 )
+
+test_packages=(
+  "${run_packages[@]}"
+  # the module's tests
+  python3-pytest python3-pytestqt
+  # the Windows cross build: only the win32 thread model the build uses
+  # (cmake/mingw-w64-x86_64.cmake), its binutils, gendef, and the icon tools
+  g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 mingw-w64-tools icoutils
+  # wine to run the Windows programs under Xvfb.  Wine loads these X libraries with dlopen
+  # and takes its fonts from fonts-wine: all only recommended by libwine.
+  wine wine64 fonts-wine
+  libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1 libxfixes3
+  libxxf86vm1 libgl1
+  # xwininfo, to find the windows the tests photograph
+  x11-utils
+)
+
+case "${1:-}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${test_packages[@]}") ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -19,8 +48,15 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "z47: ${#missing[@]} packages are missing and sudo is not installed: run '$(realpath "$0") $1' as root (or install sudo), then try again." >&2
+    exit 1
+  fi
+  as_root=(sudo)
+fi
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -q --no-install-recommends "${missing[@]}"

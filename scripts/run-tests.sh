@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
-# Runs every test against the built tree (make test builds first).
+# Runs every test against the built tree (make test builds first).  Ends with pytest's exit code.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
-chmod 700 "$XDG_RUNTIME_DIR"
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  # Qt's runtime folder for the run: private (mktemp makes it with mode 700), in the build
+  # folder, removed when the run ends.
+  mkdir -p build
+  XDG_RUNTIME_DIR="$(mktemp -d "$PWD/build/xdg-runtime-XXXXXX")"
+  export XDG_RUNTIME_DIR
+  trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+fi
 [ $# -gt 0 ] || set -- tests
-exec /usr/bin/python3 -m pytest -p no:cacheprovider "$@"
+status=0
+/usr/bin/python3 -m pytest -p no:cacheprovider "$@" || status=$?
+exit "$status"

@@ -3,6 +3,7 @@
 
 With a display, this is the centre as a person uses it.  Without one, the window is opened
 under Xvfb, photographed once it has painted, and closed; the picture's path is printed.
+Where XDG_RUNTIME_DIR is not set, Qt is given a private one in the build folder for the run.
 
     run_centre.py                 open the window (Xvfb + screenshot when there is no display)
     run_centre.py --screenshot F  open, save a screenshot of the screen to F, close
@@ -12,6 +13,7 @@ import pathlib
 import shutil
 import subprocess
 import sys
+import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 STAGE = ROOT / "build" / "centre"
@@ -48,12 +50,26 @@ def run_with_screenshot(path: pathlib.Path) -> int:
 
 
 def main() -> int:
+    if os.environ.get("XDG_RUNTIME_DIR"):
+        return open_centre()
+    # Qt wants a runtime folder of the user's own (mode 700); a session without one (a log-in
+    # over ssh, a container) gets one in the build folder, removed after the run.
+    STAGE.parent.mkdir(exist_ok=True)
+    runtime_dir = tempfile.mkdtemp(prefix="xdg-runtime-", dir=STAGE.parent)  # made with mode 700
+    os.environ["XDG_RUNTIME_DIR"] = runtime_dir
+    try:
+        return open_centre()
+    finally:
+        shutil.rmtree(runtime_dir, ignore_errors=True)
+
+
+def open_centre() -> int:
     args = sys.argv[1:]
     if args[:1] == ["--screenshot"] and len(args) == 2:
         path = pathlib.Path(args[1]).resolve()
         code = run_with_screenshot(path)
         if code == 0:
-            print(f"Screenshot of the centre: {path}")
+            print(f"Screenshot of the centre: {path}", flush=True)
         return code
     if os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"):
         sys.path.insert(0, str(STAGE))
@@ -61,9 +77,10 @@ def main() -> int:
         centre.main()
         return 0
     if not shutil.which("xvfb-run"):
-        print("No display and no xvfb-run: run scripts/install-deps.sh first.", file=sys.stderr)
+        print("No display and no xvfb-run: run scripts/install-deps.sh run first.", file=sys.stderr)
         return 1
-    print("No display: opening the centre under Xvfb for a screenshot.")
+    # Flushed first: the output of the run below would otherwise come before it in a log.
+    print("No display: opening the centre under Xvfb for a screenshot.", flush=True)
     cmd = ["xvfb-run", "-a", "-s", "-screen 0 1280x800x24", sys.executable, __file__,
            "--screenshot", str(DEFAULT_SHOT)]
     return subprocess.call(cmd)

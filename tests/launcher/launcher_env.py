@@ -1,5 +1,5 @@
-"""What the launcher's tests share: folders laid out like a shipped centre around a copy of the
-built Linux launcher, and the Windows launcher under wine (one prefix, one X server per run)."""
+"""What the launcher's tests share: folders laid out like a shipped centre around the built
+Linux launcher, and the Windows launcher under wine (one prefix, one X server per run)."""
 import json
 import os
 import pathlib
@@ -48,17 +48,22 @@ def built(path: pathlib.Path) -> pathlib.Path:
 
 
 class LauncherFolder:
-    """A folder laid out like a shipped centre, around a copy of the Linux launcher.
+    """A folder laid out like a shipped centre, around the Linux launcher.
 
-    The launcher finds its folder through /proc/self/exe, which resolves links, so the
-    launcher is copied; the centre module may be a link (its own folder is resolved anyway).
+    The launcher finds its folder through /proc/self/exe, which resolves symbolic links but not
+    hard links: the launcher is hard-linked (no test writes into it), and copied only where a
+    link cannot be made (another file system).  The centre module may be a symbolic link (its
+    own folder is resolved anyway).
     """
 
     def __init__(self, path: pathlib.Path, scratch: pathlib.Path):
         self.path = path
         self.path.mkdir(parents=True)
         self.launcher = self.path / LAUNCHER_NAME
-        shutil.copy2(built(LAUNCHER), self.launcher)
+        try:
+            os.link(built(LAUNCHER), self.launcher)
+        except OSError:
+            shutil.copy2(LAUNCHER, self.launcher)
         self.scratch = scratch
         self.scratch.mkdir(parents=True, exist_ok=True)
         self.runtime_dir = scratch / "runtime"  # the per-user guard lives here
