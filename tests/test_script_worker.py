@@ -178,11 +178,15 @@ print(json.dumps(results))
 """
 
 
-def run_as_nobody(centre, scripts):
-    stage = str(pathlib.Path(centre.__file__).parent)
+def run_as_nobody(centre, scripts, readable: pathlib.Path):
+    # The build folder may lie where nobody may not enter (a checkout under /root): the module
+    # goes into a folder that user can read.
+    stage = readable / "module"
+    stage.mkdir()
+    shutil.copy2(centre.__file__, stage)
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     done = subprocess.run(
-        [sys.executable, "-c", UNPRIVILEGED_RUN, stage, json.dumps([str(s) for s in scripts])],
+        [sys.executable, "-c", UNPRIVILEGED_RUN, str(stage), json.dumps([str(s) for s in scripts])],
         user=65534, group=65534, extra_groups=[], env=env, cwd="/", capture_output=True, text=True, timeout=60,
     )
     assert done.returncode == 0, done.stderr
@@ -205,7 +209,7 @@ def test_unreadable_folder_ends_the_run_with_the_systems_error(run_worker, centr
         message = f"[Errno 13] Permission denied: '{scripts[0]}'"
 
         if os.geteuid() == 0:
-            assert run_as_nobody(centre, scripts) == [(False, message)]
+            assert run_as_nobody(centre, scripts, base) == [(False, message)]
         else:
             assert run_worker(scripts) == (False, message)
         assert not log.exists()

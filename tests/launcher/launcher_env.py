@@ -262,6 +262,14 @@ class WindowsFolder:
         return process, record
 
 
+def windows_launcher_missing():
+    """Why the Windows launcher is not built (no mingw-w64 after `make run` alone), or None."""
+    if WINDOWS_LAUNCHER.exists():
+        return None
+    parts = WINDOWS_PARTS.read_text(encoding="utf-8").splitlines() if WINDOWS_PARTS.exists() else []
+    return parts[1] if len(parts) > 1 else f"{WINDOWS_LAUNCHER} is not built"
+
+
 def read_calls(record: pathlib.Path) -> list:
     return record.read_text(encoding="utf-8").splitlines() if record.exists() else []
 

@@ -7,7 +7,9 @@ import subprocess
 
 import pytest
 
-from launcher_env import PACKAGE_TITLE, WINDOWS_LAUNCHER, built
+from launcher_env import PACKAGE_TITLE, WINDOWS_LAUNCHER, built, windows_launcher_missing
+
+pytestmark = pytest.mark.skipif(windows_launcher_missing() is not None, reason=str(windows_launcher_missing()))
 
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 RUNTIME_FUNCTIONS = {

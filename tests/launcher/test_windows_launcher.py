@@ -5,9 +5,11 @@ runtime never gives here.  The package with the real runtime is tested in
 test_windows_package.py."""
 import pytest
 
-from launcher_env import CENTRE_TITLE, PACKAGE_TITLE, RUNTIME_FAILURE, read_calls, start_up_log, stop, windows_path
+from launcher_env import (CENTRE_TITLE, PACKAGE_TITLE, RUNTIME_FAILURE, read_calls, start_up_log, stop,
+                          windows_launcher_missing, windows_path)
 
-pytestmark = pytest.mark.slow
+pytestmark = [pytest.mark.skipif(windows_launcher_missing() is not None, reason=str(windows_launcher_missing())),
+              pytest.mark.slow]
 
 CONFIGURATION = ["PyConfig_InitPythonConfig", "PyConfig_SetString"]
 START_UP = ["PyConfig_SetArgv", "Py_InitializeFromConfig", "PyConfig_Clear", "PyStatus_Exception",
