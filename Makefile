@@ -2,6 +2,7 @@
 #   make run   - set up, build and open the centre (a screenshot under Xvfb when there is no display)
 #   make test  - set up, build everything and run every test
 #   make windows - the Windows package in dist/windows (needs Z47_WINDOWS_SDK, docs/windows-sdk.md)
+#   make deb   - the Debian package of the Linux centre in build/
 #
 # Each command installs only what it needs (scripts/install-deps.sh): `run` what the Linux
 # centre needs; `test`, `windows` and `bench` add the Windows toolchain, wine and the test tools.
@@ -15,7 +16,7 @@ define build_tree
 	cmake --build $(BUILD) -j2
 endef
 
-.PHONY: all deps-run deps-test build build-all run test bench windows clean
+.PHONY: all deps-run deps-test build build-all run test bench windows deb clean
 # One thing at a time: two apt-get runs at once would fight over its lock.
 .NOTPARALLEL:
 all: build
@@ -44,6 +45,11 @@ windows: build-all
 	  echo "z47: $$(sed -n 2p $(BUILD)/windows-parts.txt)" >&2; exit 1; fi
 	rm -rf dist/windows && mkdir -p dist && cp -a $(BUILD)/dist/windows dist/windows
 	@ls -1d dist/windows/*
+
+# The Debian package: $(BUILD)/z47-kurulum-merkezi_<version>_<arch>.deb (cmake/Z47DebianPackage.cmake).
+deb: build
+	cmake --build $(BUILD) --target package
+	@ls -1 $(BUILD)/z47-kurulum-merkezi_*.deb
 
 bench: build-all
 	for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done

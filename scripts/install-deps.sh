@@ -18,6 +18,8 @@ run_packages=(
   python3-pyqt5 fonts-roboto fonts-noto-color-emoji
   # a display where there is none: xvfb-run needs xauth
   xvfb xauth
+  # make deb: dpkg-shlibdeps works out the package's library dependencies
+  dpkg-dev
 )
 
 test_packages=(
@@ -34,6 +36,8 @@ test_packages=(
   libxxf86vm1 libgl1
   # xwininfo, to find the windows the tests photograph
   x11-utils
+  # the Debian package's checks
+  lintian desktop-file-utils
 )
 
 case "${1:-}" in
