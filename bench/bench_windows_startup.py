@@ -37,7 +37,7 @@ import threading
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "tests" / "launcher"))
+sys.path[:0] = [str(ROOT / "tests" / "launcher"), str(ROOT / "tests")]  # launcher_env needs helpers
 
 from launcher_env import (BUILD, CENTRE_TITLE, LAUNCHER_NAME, MODULE_PYD, PACKAGE, Wine,  # noqa: E402
                           link_tree, start_xvfb, windows_parts_missing, windows_path)

@@ -21,14 +21,16 @@
 //                 raise RuntimeError("Arka plan iş parçacığı başlatılamadı; ...")
 //
 //         def run(self) -> None:
-//             ticket = self.__dict__.pop("_ticket", None) or script_queue.take()
+//             ticket = self.__dict__.pop("_ticket", None)
+//             if ticket is None: ticket = script_queue.take()   # run() called directly
 //             script_queue.wait_for_turn(ticket)        # one run at a time across the centre
 //             try:
+//                 windows = sys.platform == "win32"      # read once, before the lock is given up
 //                 failed = []
 //                 for script in self.scripts:
 //                     if not Path(script).exists():      # looked at when reached, links followed
 //                         continue
-//                     if sys.platform == "win32":         # no script ever runs on Windows
+//                     if windows:                         # no script ever runs on Windows
 //                         continue
 //                     proc = subprocess.Popen(["bash", os.fsencode(script)])
 //                     try:
@@ -59,7 +61,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>

@@ -15,17 +15,23 @@ PYTHON = "/usr/bin/python3"
 SUCCESS = "İşlem başarıyla tamamlandı."
 
 
+def changed(env: dict, changes: dict) -> dict:
+    """A copy of `env` with `changes` made; a value of None removes the variable."""
+    out = dict(env)
+    for key, value in changes.items():
+        if value is None:
+            out.pop(key, None)
+        else:
+            out[key] = value
+    return out
+
+
 def run_python(code: str, *, env=None, cwd=None, timeout=120, module_dir=STAGE) -> subprocess.CompletedProcess:
     """Runs `code` with the module's folder first on sys.path; returns the finished process."""
     full_env = dict(os.environ)
     full_env.setdefault("QT_QPA_PLATFORM", "offscreen")
     full_env["PYTHONPATH"] = str(module_dir)
-    if env:
-        for key, value in env.items():
-            if value is None:
-                full_env.pop(key, None)
-            else:
-                full_env[key] = value
+    full_env = changed(full_env, env or {})
     return subprocess.run([PYTHON, "-c", textwrap.dedent(code)], env=full_env, cwd=cwd, timeout=timeout,
                           capture_output=True, text=True)
 

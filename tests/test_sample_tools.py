@@ -8,7 +8,7 @@ import subprocess
 
 import pytest
 
-from helpers import PYTHON, STAGE
+from helpers import PYTHON, STAGE, changed
 
 # Each tool's folder (and desktop entry name) and its title, as a user sees them.
 TOOLS = [
@@ -26,13 +26,7 @@ REAL_MV = shutil.which("mv")
 def script_env(tmp_path, **changes) -> dict:
     """The environment the scripts run in: HOME and XDG_DATA_HOME inside tmp_path, so nothing
     lands in the user's home; a value of None removes the variable."""
-    env = dict(os.environ, HOME=str(tmp_path / "home"), XDG_DATA_HOME=str(tmp_path / "data"))
-    for key, value in changes.items():
-        if value is None:
-            env.pop(key, None)
-        else:
-            env[key] = value
-    return env
+    return changed(dict(os.environ, HOME=str(tmp_path / "home"), XDG_DATA_HOME=str(tmp_path / "data")), changes)
 
 
 def run_script(tool, name, env, prefix="") -> subprocess.CompletedProcess:

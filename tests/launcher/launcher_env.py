@@ -10,6 +10,8 @@ import time
 
 import pytest
 
+from helpers import changed
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD = ROOT / "build"
 STAGE = BUILD / "centre"
@@ -89,12 +91,7 @@ class LauncherFolder:
             QT_QPA_PLATFORM="offscreen",
             Z47_TEST_REPORT=str(self.report_file),
         )
-        for key, value in changes.items():
-            if value is None:
-                env.pop(key, None)
-            else:
-                env[key] = value
-        return env
+        return changed(env, changes)
 
     def command(self, args) -> list:
         return [str(self.launcher), *args]
