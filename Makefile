@@ -10,10 +10,12 @@ PYTHON := /usr/bin/python3
 BUILD  := build
 
 # Configures and builds the tree with what is installed: the Windows side only where the
-# Windows toolchain is (cmake/Z47Windows.cmake).
+# Windows toolchain is (cmake/Z47Windows.cmake).  The compilers' temporary files stay in the
+# build folder: gcc's link-time optimiser, tried by pybind11's configuration, leaves some behind.
 define build_tree
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD) -j2
+	mkdir -p $(BUILD)/tmp
+	TMPDIR=$(abspath $(BUILD))/tmp cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	TMPDIR=$(abspath $(BUILD))/tmp cmake --build $(BUILD) -j2
 endef
 
 .PHONY: all deps-run deps-test build build-all run test bench windows deb clean

@@ -30,7 +30,6 @@ import os
 import pathlib
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 import threading
@@ -40,7 +39,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path[:0] = [str(ROOT / "tests" / "launcher"), str(ROOT / "tests")]  # launcher_env needs helpers
 
 from launcher_env import (BUILD, CENTRE_TITLE, LAUNCHER_NAME, MODULE_PYD, PACKAGE, Wine,  # noqa: E402
-                          link_tree, start_xvfb, windows_parts_missing, windows_path)
+                          WineUnavailable, link_tree, windows_parts_missing, windows_path, wine_session)
 
 HOOK = ROOT / "bench" / "support" / "sitecustomize.py"
 SAMPLE_TIMEOUT = 180  # seconds; a start that takes longer has hung
@@ -159,43 +158,28 @@ def main():
     for tool in ("wine", "wineserver", "Xvfb"):
         if not shutil.which(tool):
             raise SystemExit(f"{tool} is missing: scripts/install-deps.sh installs it")
-
     BUILD.mkdir(exist_ok=True)
     base = pathlib.Path(tempfile.mkdtemp(prefix="bench-windows-startup-", dir=BUILD))
-    xvfb, display = start_xvfb()
-    wine = Wine(base, display)
-    # Wine's server keeps its socket in a folder below TMPDIR: keep that inside base as well.
-    wine.env["TMPDIR"] = str(base / "tmp")
     try:
-        for folder in ("prefix", "tmp", "home", "frames"):
-            (base / folder).mkdir()
-        launchers = {"centre": lay_out(base / "centre" / LAUNCHER_NAME, bare=False),
-                     "bare": lay_out(base / "bare" / LAUNCHER_NAME, bare=True)}
-        titles = {"centre": CENTRE_TITLE, "bare": ""}
-        wine.server("-p")  # a persistent server, as a desktop session has one
-        subprocess.run(["wine", "wineboot", "--init"], env=wine.env, check=True, timeout=300,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        frame = base / "frames" / "frame.txt"
-        for name, launcher in launchers.items():  # the first start in the prefix: not counted
-            sample(wine, launcher, frame, titles[name])
-        results = {name: [] for name in launchers}
-        load_before = os.getloadavg()[0]
-        for run in range(args.runs):
-            order = list(launchers.items())
-            if run % 2:
-                order.reverse()  # no kind always goes second
-            for name, launcher in order:
-                results[name].append(sample(wine, launcher, frame, titles[name]))
-        load_after = os.getloadavg()[0]
-    finally:
-        # -k alone leaves the server (and the launcher's mutex) alive for a moment: wait for it.
-        subprocess.run(["wineserver", "-k"], env=wine.env, timeout=60,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=wine.env, timeout=60,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        xvfb.terminate()
-        xvfb.wait(timeout=30)
-        shutil.rmtree(base, ignore_errors=True)
+        with wine_session(base) as wine:  # a persistent server, as a desktop session has one
+            (base / "frames").mkdir()
+            launchers = {"centre": lay_out(base / "centre" / LAUNCHER_NAME, bare=False),
+                         "bare": lay_out(base / "bare" / LAUNCHER_NAME, bare=True)}
+            titles = {"centre": CENTRE_TITLE, "bare": ""}
+            frame = base / "frames" / "frame.txt"
+            for name, launcher in launchers.items():  # the first start in the prefix: not counted
+                sample(wine, launcher, frame, titles[name])
+            results = {name: [] for name in launchers}
+            load_before = os.getloadavg()[0]
+            for run in range(args.runs):
+                order = list(launchers.items())
+                if run % 2:
+                    order.reverse()  # no kind always goes second
+                for name, launcher in order:
+                    results[name].append(sample(wine, launcher, frame, titles[name]))
+            load_after = os.getloadavg()[0]
+    except WineUnavailable as reason:
+        raise SystemExit(f"not measured: {reason}")
     report(args.runs, results, (load_before, load_after))
 
 

@@ -198,7 +198,7 @@ int module_exec(PyObject* module)
     }
     if (!PyErr_Occurred())
         PyErr_SetString(PyExc_ImportError, "init Z47_Kurulum_Merkezi");
-    _PyTraceback_Add("init Z47_Kurulum_Merkezi", __FILE_NAME__, line);
+    add_traceback_entry("init Z47_Kurulum_Merkezi", __FILE_NAME__, line);
     Py_CLEAR(remembered_module);  // a later import starts again from scratch
     return -1;
 }

@@ -2,6 +2,7 @@
 #include "native_function.hpp"
 
 #include "module.hpp"
+#include "python_versions.hpp"
 
 #include <Python.h>
 #include <frameobject.h>
@@ -129,7 +130,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     // not retry the call with fewer arguments.
     const FunctionSpec& spec = f->impl->spec;
     const std::string& where = spec.traceback_name.empty() ? spec.qualname : spec.traceback_name;
-    _PyTraceback_Add(where.c_str(), spec.file, call.line);
+    add_traceback_entry(where.c_str(), spec.file, call.line);
     return nullptr;
 }
 
@@ -269,6 +270,29 @@ py::object super_of(py::handle cls, py::handle self)
     if (!view)
         throw py::error_already_set();
     return py::reinterpret_steal<py::object>(view);
+}
+
+void add_traceback_entry(const char* function, const char* file, int line)
+{
+    // The frame is a real one, made from public calls: an empty code object named for the
+    // function whose first line is `line` (a frame that has not started reports that line).
+    // Nothing may run with the exception pending: decoding the file name can run Python code.
+    PyFrameObject* frame = nullptr;
+    {
+        python_versions::SetAsidePendingError pending;
+        PyObject* globals = PyDict_New();
+        PyCodeObject* code = globals ? PyCode_NewEmpty(file, function, line) : nullptr;
+        if (code)
+            frame = PyFrame_New(PyThreadState_Get(), code, globals, nullptr);
+        Py_XDECREF(code);
+        Py_XDECREF(globals);
+        // Out of memory for the entry: the caller's exception matters, not this one.
+        PyErr_Clear();
+    }
+    if (frame) {
+        PyTraceBack_Here(frame);
+        Py_DECREF(frame);
+    }
 }
 
 void set_python_error_from_current_exception()

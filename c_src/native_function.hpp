@@ -63,6 +63,10 @@ py::object super_of(py::handle cls, py::handle self);
 // Registers the function type; make_function does it the first time it is called.
 void ready_function_type();
 
+// Adds a traceback entry `function` at `file`:`line` to the pending exception, as a Python
+// frame that the exception passes through would.
+void add_traceback_entry(const char* function, const char* file, int line);
+
 // Converts the C++ exception being handled into a pending Python error.  Call only from
 // inside a catch block.
 void set_python_error_from_current_exception();

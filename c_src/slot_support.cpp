@@ -1,6 +1,8 @@
 // See slot_support.hpp.
 #include "slot_support.hpp"
 
+#include "python_versions.hpp"
+
 #include <Python.h>
 
 namespace z47 {
@@ -23,7 +25,10 @@ py::object weak(py::handle object)
 
 py::object deref(py::handle ref)
 {
-    return py::reinterpret_borrow<py::object>(PyWeakref_GetObject(ref.ptr()));
+    PyObject* object = python_versions::referent(ref.ptr());
+    if (!object)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(object);
 }
 
 bool is_alive(py::handle window)

@@ -18,8 +18,9 @@ run_packages=(
   python3-pyqt5 fonts-roboto fonts-noto-color-emoji
   # a display where there is none: xvfb-run needs xauth
   xvfb xauth
-  # make deb: dpkg-shlibdeps works out the package's library dependencies
-  dpkg-dev
+  # make deb: dpkg-shlibdeps works out the package's library dependencies, and CPack finds
+  # the files to scan with file(1), which minimal systems and containers lack
+  dpkg-dev file
 )
 
 test_packages=(

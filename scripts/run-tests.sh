@@ -3,10 +3,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+# Every temporary file of the run, pytest's folders among them, stays in the build folder.
+mkdir -p build/tmp
+TMPDIR="$PWD/build/tmp"
+export TMPDIR
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   # Qt's runtime folder for the run: private (mktemp makes it with mode 700), in the build
   # folder, removed when the run ends.
-  mkdir -p build
   XDG_RUNTIME_DIR="$(mktemp -d "$PWD/build/xdg-runtime-XXXXXX")"
   export XDG_RUNTIME_DIR
   trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
@@ -14,6 +17,4 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   trap 'exit 143' TERM
 fi
 [ $# -gt 0 ] || set -- tests
-status=0
-/usr/bin/python3 -m pytest -p no:cacheprovider "$@" || status=$?
-exit "$status"
+/usr/bin/python3 -m pytest -p no:cacheprovider "$@"

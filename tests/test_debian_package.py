@@ -14,6 +14,7 @@ import re
 import shutil
 import struct
 import subprocess
+import tempfile
 
 import pytest
 
@@ -28,6 +29,7 @@ FOLDERS = ["z47-linux-monitor", "z47-vpn-adblocker", "z47-delmo", "z47-system-ne
            "z47-remote-desktop"]
 TOOL_FILES = ["app.py", "kur.sh", "kaldir.sh", "assets/icon_512.png"]
 ICON_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+NOBODY = 65534
 CENTRE_SVG = ROOT / "launcher" / "resources" / "z47_centre.svg"
 
 # lintian's informational tags that the package is known to draw, and why they stay:
@@ -94,14 +96,23 @@ def run(args, **kwargs) -> subprocess.CompletedProcess:
     return subprocess.run([str(a) for a in args], capture_output=True, text=True, **kwargs)
 
 
-def start_centre(command: pathlib.Path, tmp_path: pathlib.Path, exit_code: int = 0):
-    """Runs a start command with the closing hook; returns (the process, what the centre saw)."""
+def start_centre(command: pathlib.Path, tmp_path: pathlib.Path, exit_code: int = 0, as_nobody=False):
+    """Runs a start command with the closing hook; returns (the process, what the centre saw).
+    `as_nobody` runs it as the user nobody, whose folder `tmp_path` then becomes."""
     hook = tmp_path / "hook"
     hook.mkdir()
     (hook / "sitecustomize.py").write_text(CLOSING_HOOK, encoding="utf-8")
     seen = tmp_path / "seen.json"
-    done = run([command], timeout=120, env=private_env(
-        tmp_path, PYTHONPATH=str(hook), Z47_TEST_SEEN=str(seen), Z47_TEST_EXIT_CODE=str(exit_code)))
+    runtime = tmp_path / "runtime"  # Qt's runtime folder must belong to the user
+    runtime.mkdir(mode=0o700)
+    env = private_env(tmp_path, PYTHONPATH=str(hook), Z47_TEST_SEEN=str(seen),
+                      Z47_TEST_EXIT_CODE=str(exit_code), XDG_RUNTIME_DIR=str(runtime))
+    user = {}
+    if as_nobody:
+        for path in (tmp_path, *tmp_path.rglob("*")):
+            os.chown(path, NOBODY, NOBODY)
+        user = dict(user=NOBODY, group=NOBODY, extra_groups=[], cwd="/")
+    done = run([command], timeout=120, env=env, **user)
     assert seen.exists(), done.stderr
     return done, json.loads(seen.read_text(encoding="utf-8"))
 
@@ -333,10 +344,17 @@ def test_apt_installs_the_package_and_a_purge_leaves_nothing_of_it(deb, tmp_path
         assert done.returncode == 0, done.stdout + done.stderr
         assert installed(PACKAGE)
 
-        done, seen = start_centre(pathlib.Path(START_COMMAND), tmp_path)
-        assert done.returncode == 0, done.stderr
-        assert seen["base"] == APP_DIR
-        assert seen["run_cmds"] == expected_run_cmds(APP_DIR)
+        # From the menu entry's command, as root and as a user who may write nothing of the
+        # package's (in a folder of its own that it can reach: /tmp).
+        for as_nobody in (False, True):
+            with tempfile.TemporaryDirectory(dir="/tmp") as user_folder:
+                os.chmod(user_folder, 0o755)
+                done, seen = start_centre(pathlib.Path(START_COMMAND), pathlib.Path(user_folder),
+                                          as_nobody=as_nobody)
+            assert done.returncode == 0, done.stderr
+            assert seen["base"] == APP_DIR
+            assert seen["run_cmds"] == expected_run_cmds(APP_DIR)
+            assert seen["windows"] == ["Z47InstallerCenter"]
     finally:
         purge = run(["apt-get", "purge", "-y", PACKAGE], env=apt_env, timeout=600)
     assert purge.returncode == 0, purge.stdout + purge.stderr

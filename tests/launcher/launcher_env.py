@@ -1,5 +1,6 @@
 """What the launcher's tests share: folders laid out like a shipped centre around the built
 Linux launcher, and the Windows launcher under wine (one prefix, one X server per run)."""
+import contextlib
 import json
 import os
 import pathlib
@@ -10,7 +11,7 @@ import time
 
 import pytest
 
-from helpers import changed
+from helpers import PYTHON, changed
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD = ROOT / "build"
@@ -42,6 +43,18 @@ def _report():
         }, f)
 
 '''
+
+
+def interpreter_start_failure(**env) -> str:
+    """What the interpreter the launcher embeds says when it cannot start with `env`: the
+    "function: message" of its fatal error, as the launcher logs it.  Each Python release
+    words it its own way, so the expected text is taken from the interpreter under test."""
+    result = subprocess.run([PYTHON, "-c", "pass"], env={**os.environ, **env},
+                            stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+    prefix = "Fatal Python error: "
+    lines = [line for line in result.stderr.decode().splitlines() if line.startswith(prefix)]
+    assert result.returncode != 0 and lines, result.stderr.decode(errors="replace")
+    return lines[0][len(prefix):]
 
 
 def built(path: pathlib.Path) -> pathlib.Path:
@@ -157,7 +170,10 @@ class Wine:
             XDG_CONFIG_HOME=str(home / ".config"),
             XDG_DATA_HOME=str(home / ".local" / "share"),
             XDG_CACHE_HOME=str(home / ".cache"),
-            TMPDIR=str(base),  # wineserver keeps its socket folder there and never removes it
+            # Without /run/user/<uid> (no login session), wine 8's server keeps its socket
+            # folder below TMPDIR and never removes it; wine 10's needs that folder (see
+            # server_folder).
+            TMPDIR=str(base),
             WINEPREFIX=str(base / "prefix"),
             WINEDEBUG="-all",
             # No Mono or Gecko installer prompts, and no menu entries or file associations
@@ -205,9 +221,73 @@ class Wine:
         result.text = result.stdout.decode("utf-8")
         return result
 
-    def server(self, *args):
-        subprocess.run(["wineserver", *args], env=self.env, check=True, timeout=120,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def start_server(self):
+        """Starts a persistent server for the prefix: later starts take a tenth of a second."""
+        # Its error output goes through a file: the server it leaves running would hold a pipe.
+        with tempfile.TemporaryFile() as err:
+            code = subprocess.run(["wineserver", "-p"], env=self.env, timeout=120, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=err).returncode
+            err.seek(0)
+            said = err.read().decode(errors="replace").strip().splitlines()[-1:]
+        if code != 0:
+            raise WineUnavailable(
+                f"wineserver did not start ({(said or [f'exit status {code}'])[0]}): wine 10 needs {RUN_USER}, "
+                "which a login session provides (as root the tests make it): run the tests in a login "
+                "session or as root")
+
+    def server_folder(self) -> pathlib.Path:
+        """Where a server below the per-user runtime folder keeps its socket for this prefix."""
+        prefix = pathlib.Path(self.env["WINEPREFIX"]).stat()
+        return RUN_USER / "wine" / f"server-{prefix.st_dev:x}-{prefix.st_ino:x}"
+
+
+# Wine 10 keeps its server's socket below the login session's runtime folder, whatever
+# XDG_RUNTIME_DIR says; without that folder (chroots, containers, CI) its server aborts.
+RUN_USER = pathlib.Path("/run/user") / str(os.getuid())
+
+
+class WineUnavailable(RuntimeError):
+    """Wine cannot run on this machine as it is; the message says why in one line."""
+
+
+def make_run_user_folder() -> list:
+    """Makes /run/user/<uid> where it is missing and the tests run as root, as a login would
+    (the uid's own folder private); returns the folders made, to be removed again."""
+    if RUN_USER.exists() or os.getuid() != 0:
+        return []
+    made = [folder for folder in (RUN_USER.parent, RUN_USER) if not folder.exists()]
+    RUN_USER.parent.mkdir(mode=0o755, exist_ok=True)
+    RUN_USER.mkdir(mode=0o700)
+    return made
+
+
+@contextlib.contextmanager
+def wine_session(base: pathlib.Path):
+    """An X server and a new wine prefix below `base`, with its server running, for the time of
+    the block; afterwards nothing of them is left, `base` included."""
+    for tool in ("wine", "wineserver", "Xvfb"):
+        assert shutil.which(tool), f"{tool} is missing: scripts/install-deps.sh installs it"
+    made = make_run_user_folder()
+    xvfb, display = start_xvfb()
+    session = Wine(base, display)
+    try:
+        (base / "prefix").mkdir()
+        session.start_server()
+        subprocess.run(["wine", "wineboot", "--init"], env=session.env, check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        yield session
+    finally:
+        # -k alone leaves the server (and a launcher's mutex) alive for a moment: wait for it.
+        for flag in ("-k", "-w"):
+            subprocess.run(["wineserver", flag], env=session.env, timeout=60, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        xvfb.terminate()
+        xvfb.wait(timeout=30)
+        shutil.rmtree(session.server_folder(), ignore_errors=True)
+        for folder in reversed(made):
+            shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(base, ignore_errors=True)
 
 
 def start_xvfb() -> tuple:
@@ -367,6 +447,6 @@ def screenshot(display: str, title_start: str, target: pathlib.Path) -> pathlib.
     target.parent.mkdir(parents=True, exist_ok=True)
     env = {k: v for k, v in os.environ.items() if not k.startswith("QT_")}
     env["DISPLAY"] = display
-    subprocess.run(["/usr/bin/python3", "-c", GRAB, x_window_of(display, title_start), str(target)],
+    subprocess.run([PYTHON, "-c", GRAB, x_window_of(display, title_start), str(target)],
                    env=env, check=True, timeout=60)
     return target

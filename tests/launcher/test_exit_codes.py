@@ -2,7 +2,7 @@
 failed start leaves the start-up log."""
 import pytest
 
-from launcher_env import CENTRE_TITLE, PACKAGE_TITLE, RUNTIME_FAILURE
+from launcher_env import CENTRE_TITLE, PACKAGE_TITLE, RUNTIME_FAILURE, interpreter_start_failure
 
 LOG = ("Tevrix", "startup_error.log")
 
@@ -111,10 +111,12 @@ def test_unwritable_log_still_ends_with_1(folder):
 
 def test_runtime_that_cannot_start_reports_and_ends_with_1(folder):
     folder.stand_in("def main():\n    _report()\n")
-    result = folder.run(env=folder.env(PYTHONHOME=str(folder.scratch / "yok")))
+    missing_home = str(folder.scratch / "yok")
+    result = folder.run(env=folder.env(PYTHONHOME=missing_home))
     assert result.returncode == 1
     assert result.stderr.decode().endswith(f"{PACKAGE_TITLE}: {RUNTIME_FAILURE}\n")
     assert not folder.report_file.exists()
-    # The box says only that the runtime did not start; the log also has the runtime's reason.
+    # The box says only that the runtime did not start; the log also has the runtime's reason,
+    # worded as the interpreter itself words it (each Python release words it its own way).
     assert folder.appdata.joinpath(*LOG).read_text(encoding="utf-8") == (
-        f"{RUNTIME_FAILURE}\ninit_fs_encoding: failed to get the Python codec of the filesystem encoding\n")
+        f"{RUNTIME_FAILURE}\n{interpreter_start_failure(PYTHONHOME=missing_home)}\n")

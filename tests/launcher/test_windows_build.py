@@ -1,5 +1,5 @@
-"""The Windows launcher as built: what it imports and the resources it carries, read back with
-binutils and icoutils."""
+"""The Windows launcher as built: what it imports and the resources it carries, read back from
+its PE tables and with icoutils."""
 import re
 import shutil
 import struct
@@ -8,10 +8,10 @@ import subprocess
 import pytest
 
 from launcher_env import PACKAGE_TITLE, WINDOWS_LAUNCHER, built, windows_launcher_missing
+from pe_file import MACHINE_AMD64, PE32_PLUS, SUBSYSTEM_WINDOWS_GUI, read_pe
 
 pytestmark = pytest.mark.skipif(windows_launcher_missing() is not None, reason=str(windows_launcher_missing()))
 
-OBJDUMP = "x86_64-w64-mingw32-objdump"
 RUNTIME_FUNCTIONS = {
     "PyConfig_InitPythonConfig", "PyConfig_SetArgv", "PyConfig_SetString", "Py_InitializeFromConfig", "PyConfig_Clear",
     "PyStatus_Exception", "Py_IsInitialized", "PyRun_SimpleStringFlags", "PySys_GetObject",
@@ -31,25 +31,10 @@ def exe():
     return built(WINDOWS_LAUNCHER)
 
 
-@pytest.fixture(scope="module")
-def pe_headers(exe):
-    return subprocess.run([tool(OBJDUMP), "-p", str(exe)], capture_output=True, text=True, check=True).stdout
-
-
-def imports_by_dll(pe_headers: str) -> dict:
-    imports, current = {}, None
-    for line in pe_headers.splitlines():
-        if m := re.match(r"\s*DLL Name: (\S+)", line):
-            current = imports.setdefault(m.group(1).lower(), set())
-        elif current is not None and (m := re.match(r"\s+[0-9a-f]+\s+(?:<none>\s+)?\d+\s+(\w+)$", line)):
-            current.add(m.group(1))
-    return imports
-
-
-def test_is_a_64_bit_gui_program_importing_only_system_dlls_and_the_runtime(pe_headers):
-    assert "Magic\t\t\t020b\t(PE32+)" in pe_headers
-    assert re.search(r"Subsystem\s+00000002\s+\(Windows GUI\)", pe_headers)
-    imports = imports_by_dll(pe_headers)
+def test_is_a_64_bit_gui_program_importing_only_system_dlls_and_the_runtime(exe):
+    pe = read_pe(exe)
+    assert (pe.machine, pe.magic, pe.subsystem) == (MACHINE_AMD64, PE32_PLUS, SUBSYSTEM_WINDOWS_GUI)
+    imports = pe.imports
     assert set(imports) == {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "python312.dll"}
     assert imports["python312.dll"] == RUNTIME_FUNCTIONS
     assert {"CreateMutexW", "GetModuleFileNameW", "SetCurrentDirectoryW", "SetDllDirectoryW",

@@ -11,11 +11,11 @@ import pytest
 from launcher_env import (BUILD, CENTRE_TITLE, LAUNCHER_NAME, MODULE_PYD, PACKAGE, PACKAGE_TITLE,
                           RUNTIME_FAILURE, START_UP_ERROR_CAPTION, PackageFolder, built, screenshot,
                           start_up_log, stop, windows_parts_missing, windows_path, x_window_lines)
+from pe_file import read_pe
 
 pytestmark = [pytest.mark.skipif(windows_parts_missing() is not None, reason=str(windows_parts_missing())),
               pytest.mark.slow]
 
-OBJDUMP = "x86_64-w64-mingw32-objdump"
 TOOLS = ["z47-linux-monitor", "z47-vpn-adblocker", "z47-delmo", "z47-system-network", "z47-cloud",
          "z47-remote-desktop"]
 FIRST_TOOL_TITLE = "Z47 Sistem Monitörü (Monitor)"
@@ -73,16 +73,10 @@ def test_package_folder_and_zip_hold_everything_a_user_needs():
     assert names == expected
 
 
-def pe_imports(path) -> tuple:
-    headers = subprocess.run([OBJDUMP, "-p", str(path)], capture_output=True, text=True, check=True).stdout
-    dlls = {m.lower() for m in re.findall(r"DLL Name: (\S+)", headers)}
-    exports = re.findall(r"^\s+\[\s*\d+\] (\S+)$", headers, re.M)
-    return dlls, exports
-
-
 def test_module_exports_only_its_init_and_shares_the_runtimes_c_library():
-    dlls, exports = pe_imports(built(PACKAGE / MODULE_PYD))
-    assert exports == ["PyInit_Z47_Kurulum_Merkezi"]
+    pe = read_pe(built(PACKAGE / MODULE_PYD))
+    assert pe.exports == ["PyInit_Z47_Kurulum_Merkezi"]
+    dlls = set(pe.imports)
     # The runtime's own Universal C Runtime, never msvcrt beside it (errno, the environment and
     # FILE* do not cross between the two); the compiler's libraries are linked in.
     crt = {d for d in dlls if d.startswith("api-ms-win-crt-")}
