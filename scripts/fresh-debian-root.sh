@@ -86,7 +86,9 @@ run_as=()
 if [ "$as_user" -eq 1 ]; then
   in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -q sudo >/dev/null &&
     useradd -m -s /bin/bash newcomer &&
-    echo "newcomer ALL=(ALL) NOPASSWD: ALL" >/etc/sudoers.d/newcomer'
+    echo "newcomer ALL=(ALL) NOPASSWD: ALL" >/etc/sudoers.d/newcomer &&
+    install -d -m 700 -o newcomer -g newcomer /run/user/$(id -u newcomer)'
+  # (the last line is what a login does: the session'"'"'s runtime folder, which wine 10 needs)
   home=/home/newcomer
   run_as=(/usr/sbin/runuser -u newcomer --)
 fi
