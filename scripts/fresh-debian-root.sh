@@ -13,6 +13,7 @@
 # minbase root as a tarball, and the packages apt downloads.  A missing cache only makes the
 # run slower; the root itself is always new and removed at the end.
 # The Windows parts (Z47_WINDOWS_SDK) are bound read-only into the root when they are named.
+# The screenshots the commands took are copied to build/fresh-roots/SUITE of this checkout.
 set -euo pipefail
 
 as_user=0
@@ -107,5 +108,11 @@ for target in "$@"; do
     exit 1
   fi
   passed+=("make $target ($((SECONDS - start)) s)")
+done
+# The pictures the commands took, to look at after the root is gone.
+shots=$source_dir/build/fresh-roots/$suite
+rm -rf "$shots" && mkdir -p "$shots"
+for picture in centre.png screenshots; do
+  if [ -e "$root$home/z47/build/$picture" ]; then cp -a "$root$home/z47/build/$picture" "$shots/"; fi
 done
 echo "z47: $release as $who: passed ${passed[*]}"

@@ -4,6 +4,7 @@
 #   install-deps.sh run    build the centre for Linux and open it (make run)
 #   install-deps.sh test   the above, plus the Windows cross build, wine and the test tools
 #                          (make test, make windows, make bench)
+#   install-deps.sh fresh-root   what scripts/fresh-debian-root.sh needs (CI)
 #
 # Packages are installed without their recommendations, so every package a step needs is
 # named here.  Safe to run again: apt-get is only called when a package is missing.
@@ -41,10 +42,14 @@ test_packages=(
   lintian desktop-file-utils
 )
 
+# A new Debian root from Debian's archive, for the README's commands on each release.
+fresh_root_packages=(debootstrap)
+
 case "${1:-}" in
   run) packages=("${run_packages[@]}") ;;
   test) packages=("${test_packages[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  fresh-root) packages=("${fresh_root_packages[@]}") ;;
+  *) echo "usage: $0 run|test|fresh-root" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,10 +1,13 @@
 """Helpers the test files share: the result text of a good run, and running snippets of Python in
 a fresh interpreter, for behaviour that happens once per process (the module's import, main's
 application object).  Fixtures live in conftest.py."""
+import contextlib
 import json
 import os
 import pathlib
+import shutil
 import subprocess
+import tempfile
 import textwrap
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
@@ -24,6 +27,19 @@ def changed(env: dict, changes: dict) -> dict:
         else:
             out[key] = value
     return out
+
+
+@contextlib.contextmanager
+def folder_every_user_reaches(prefix: str):
+    """A new folder in /tmp that every user may enter, removed afterwards.  The build folder,
+    and pytest's folders in it, may lie where only its owner may enter (a checkout under
+    /root), so what runs as another user is given this instead."""
+    path = pathlib.Path(tempfile.mkdtemp(prefix=prefix, dir="/tmp"))
+    try:
+        path.chmod(0o755)
+        yield path
+    finally:
+        shutil.rmtree(path)
 
 
 def run_python(code: str, *, env=None, cwd=None, timeout=120, module_dir=STAGE) -> subprocess.CompletedProcess:

@@ -14,11 +14,10 @@ import re
 import shutil
 import struct
 import subprocess
-import tempfile
 
 import pytest
 
-from helpers import PYTHON, ROOT, STAGE
+from helpers import PYTHON, ROOT, STAGE, folder_every_user_reaches
 
 PACKAGE = "z47-kurulum-merkezi"
 APP_DIR = f"/opt/{PACKAGE}"
@@ -345,12 +344,10 @@ def test_apt_installs_the_package_and_a_purge_leaves_nothing_of_it(deb, tmp_path
         assert installed(PACKAGE)
 
         # From the menu entry's command, as root and as a user who may write nothing of the
-        # package's (in a folder of its own that it can reach: /tmp).
+        # package's.
         for as_nobody in (False, True):
-            with tempfile.TemporaryDirectory(dir="/tmp") as user_folder:
-                os.chmod(user_folder, 0o755)
-                done, seen = start_centre(pathlib.Path(START_COMMAND), pathlib.Path(user_folder),
-                                          as_nobody=as_nobody)
+            with folder_every_user_reaches("z47-deb-") as user_folder:
+                done, seen = start_centre(pathlib.Path(START_COMMAND), user_folder, as_nobody=as_nobody)
             assert done.returncode == 0, done.stderr
             assert seen["base"] == APP_DIR
             assert seen["run_cmds"] == expected_run_cmds(APP_DIR)

@@ -6,12 +6,11 @@ import pathlib
 import shutil
 import subprocess
 import sys
-import tempfile
 
 import pytest
 from PyQt5.QtCore import QCoreApplication
 
-from helpers import SUCCESS
+from helpers import SUCCESS, folder_every_user_reaches
 
 
 def test_empty_list_succeeds(run_worker):
@@ -194,9 +193,7 @@ def run_as_nobody(centre, scripts, readable: pathlib.Path):
 
 
 def test_unreadable_folder_ends_the_run_with_the_systems_error(run_worker, centre):
-    # Not the tmp_path of pytest: as root it lies in a folder only root may enter.
-    base = pathlib.Path(tempfile.mkdtemp(prefix="z47-worker-"))
-    try:
+    with folder_every_user_reaches("z47-worker-") as base:
         base.chmod(0o777)
         log = base / "runs.log"
         locked = base / "z47-delmo"
@@ -207,15 +204,14 @@ def test_unreadable_folder_ends_the_run_with_the_systems_error(run_worker, centr
         locked.chmod(0o000)
         scripts = [locked / "kur.sh", base / "z47-cloud" / "kur.sh"]
         message = f"[Errno 13] Permission denied: '{scripts[0]}'"
-
-        if os.geteuid() == 0:
-            assert run_as_nobody(centre, scripts, base) == [(False, message)]
-        else:
-            assert run_worker(scripts) == (False, message)
-        assert not log.exists()
-    finally:
-        locked.chmod(0o755)
-        shutil.rmtree(base)
+        try:
+            if os.geteuid() == 0:
+                assert run_as_nobody(centre, scripts, base) == [(False, message)]
+            else:
+                assert run_worker(scripts) == (False, message)
+            assert not log.exists()
+        finally:
+            locked.chmod(0o755)
 
 
 def test_two_workers_started_together_run_in_turn_and_each_report_once(qtbot, centre, tool_tree):
