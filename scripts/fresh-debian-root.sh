@@ -93,8 +93,11 @@ if [ "$as_user" -eq 1 ]; then
   home=/home/newcomer
   run_as=(/usr/sbin/runuser -u newcomer --)
 fi
-# The source belongs to whoever runs this script, not to the newcomer.
-in_root "${run_as[@]}" git -c safe.directory="*" clone -q /mnt/source "$home/z47"
+# The source belongs to whoever runs this script, not to the newcomer: git must be told that
+# it may read it (in the system's configuration: git does not take this one from the command
+# line for the process that serves the clone).
+in_root git config --system --add safe.directory /mnt/source/.git
+in_root "${run_as[@]}" git clone -q /mnt/source "$home/z47"
 in_root "${run_as[@]}" git -C "$home/z47" log -1 --format='z47: %h %s'
 
 # 4. The README's commands, one after another.
