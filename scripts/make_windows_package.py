@@ -62,22 +62,37 @@ def check_sdk(sdk: pathlib.Path):
                 raise PackageError(f"{path} does not match its list: expected {expected}, got {digest}")
 
 
+def copy_file(source: pathlib.Path, target: pathlib.Path):
+    """A copy that its owner may change and remove, whatever the source's mode: the Windows
+    parts may be a read-only copy, and a package laid out from them must still be replaceable
+    by the user who builds it (an executable stays executable)."""
+    shutil.copyfile(source, target)
+    target.chmod(0o755 if source.stat().st_mode & 0o100 else 0o644)
+
+
+def copy_tree(source: pathlib.Path, target: pathlib.Path):
+    target.mkdir(mode=0o755)
+    for item in sorted(source.iterdir()):
+        (copy_tree if item.is_dir() else copy_file)(item, target / item.name)
+
+
 def lay_out(folder: pathlib.Path, sdk: pathlib.Path, build: pathlib.Path):
     folder.mkdir(parents=True)
     windows = build / "windows"
-    shutil.copy2(need(windows / f"{NAME}.exe", "the Windows launcher"), folder)
-    shutil.copy2(need(windows / MODULE, "the Windows module"), folder)
+    for built, what in ((f"{NAME}.exe", "the Windows launcher"), (MODULE, "the Windows module")):
+        copy_file(need(windows / built, what), folder / built)
 
     for item in need(sdk / RUNTIME, "the Python runtime").iterdir():
         if item.is_file():
-            shutil.copy2(item, folder)
+            copy_file(item, folder / item.name)
     (folder / "python312._pth").write_bytes(SEARCH_PATH.encode("ascii"))
 
     site = folder / "Lib" / "site-packages"
-    shutil.copytree(need(sdk / PYQT5, "PyQt5 for Windows"), site)
+    site.parent.mkdir()
+    copy_tree(need(sdk / PYQT5, "PyQt5 for Windows"), site)
 
     for tool in TOOLS:
-        shutil.copytree(need(build / "centre" / tool, "a sample tool folder"), folder / tool)
+        copy_tree(need(build / "centre" / tool, "a sample tool folder"), folder / tool)
 
 
 def write_zip(folder: pathlib.Path, target: pathlib.Path):

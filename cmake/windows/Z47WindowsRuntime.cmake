@@ -20,15 +20,17 @@ endif()
 # --- headers: a copy of the runtime's tree with our pyconfig.h --------------------------------
 set(z47_py312_headers "${CMAKE_BINARY_DIR}/py312-include")
 file(REMOVE_RECURSE "${z47_py312_headers}")
-file(COPY "${sdk_include}/" DESTINATION "${z47_py312_headers}")
-file(COPY "${CMAKE_CURRENT_LIST_DIR}/pyconfig.h" DESTINATION "${z47_py312_headers}")
+# The copies get ordinary modes: the Windows parts may be read-only, and the build must still
+# be able to add to its copy and, at the next configuration, remove it.
+file(COPY "${sdk_include}/" DESTINATION "${z47_py312_headers}" NO_SOURCE_PERMISSIONS)
+file(COPY "${CMAKE_CURRENT_LIST_DIR}/pyconfig.h" DESTINATION "${z47_py312_headers}" NO_SOURCE_PERMISSIONS)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/pyconfig.h")
 
 # Only pybind11: the folder that holds it on the build machine (/usr/include) also holds the
 # build machine's own C library headers, which must not meet mingw's.
 set(pybind11_only "${CMAKE_BINARY_DIR}/pybind11-include")
 file(REMOVE_RECURSE "${pybind11_only}")
-file(COPY "${Z47_PYBIND11_INCLUDE}/pybind11" DESTINATION "${pybind11_only}")
+file(COPY "${Z47_PYBIND11_INCLUDE}/pybind11" DESTINATION "${pybind11_only}" NO_SOURCE_PERMISSIONS)
 
 # --- import library of python312.dll, made from the DLL's own export table --------------------
 find_program(GENDEF gendef REQUIRED)
@@ -38,8 +40,7 @@ set(import_def "${import_dir}/python312.def")
 set(import_lib "${import_dir}/libpython312.a")
 file(MAKE_DIRECTORY "${import_dir}")  # the commands below run in it
 add_custom_command(OUTPUT "${import_lib}"
-  COMMAND ${CMAKE_COMMAND} -E copy "${sdk_runtime}/python312.dll" "${import_dir}/python312.dll"
-  COMMAND ${GENDEF} python312.dll
+  COMMAND ${GENDEF} "${sdk_runtime}/python312.dll"
   COMMAND ${DLLTOOL} -m i386:x86-64 -d python312.def -D python312.dll -l "${import_lib}"
   WORKING_DIRECTORY "${import_dir}"
   DEPENDS "${sdk_runtime}/python312.dll" VERBATIM)

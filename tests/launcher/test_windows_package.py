@@ -64,6 +64,8 @@ def test_package_folder_and_zip_hold_everything_a_user_needs():
     for tool in TOOLS:
         for name in ("app.py", "kur.sh", "kaldir.sh", "assets/icon_512.png"):
             assert (folder / tool / name).is_file(), f"{tool}/{name}"
+    # Whoever built it can replace it, even from a read-only copy of the Windows parts.
+    assert [p for p in (folder, *folder.rglob("*")) if not p.stat().st_mode & 0o200] == []
 
     archive = folder.parent / f"{LAUNCHER_NAME}-2.0.0-win64.zip"
     with zipfile.ZipFile(archive) as z:
