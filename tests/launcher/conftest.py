@@ -15,11 +15,14 @@ def folder(tmp_path) -> LauncherFolder:
 @pytest.fixture(scope="session")
 def wine():
     base = pathlib.Path(tempfile.mkdtemp(prefix="wine-tests-", dir=built(BUILD)))
+    unavailable = None
     try:
         with wine_session(base) as session:
             yield session
     except WineUnavailable as reason:
-        pytest.fail(str(reason), pytrace=False)
+        unavailable = str(reason)
+    if unavailable:  # one line, outside the handler: no chained traceback around it
+        pytest.fail(unavailable, pytrace=False)
 
 
 @pytest.fixture
