@@ -5,8 +5,8 @@
 //   3. the launcher's own directory becomes the working directory, the DLL directory and
 //      PYTHONPATH (an inherited PYTHONPATH is replaced, not extended);
 //   4. the embedded runtime starts with the command line as sys.argv, read as plain words,
-//      and with a real interpreter program as sys.executable; when it cannot start, its
-//      reason goes to the start-up log and a box tells the user;
+//      and with a real interpreter program as sys.executable; when it cannot be configured
+//      so or cannot start, its reason goes to the start-up log and a box tells the user;
 //   5. the bootstrap script runs and leaves the exit code in sys._z47_exit_code;
 //   6. the runtime shuts down and the process ends with that code.
 //
@@ -78,36 +78,54 @@ std::string status_reason(const PyStatus& status)
     return reason + (status.err_msg ? status.err_msg : texts::runtime_no_message);
 }
 
-// A text field of the configuration; a field that cannot be set keeps the preset's value.
-void set_config_text(PyConfig* config, wchar_t** field, const native_string& value)
+// Sets a text field of the configuration; the runtime's reason when it cannot.
+std::optional<std::string> set_config_text(PyConfig* config, wchar_t** field, const native_string& value)
 {
     std::wstring text = platform::to_runtime_text(value);
-    (void)PyConfig_SetString(config, field, text.c_str());
+    PyStatus status = PyConfig_SetString(config, field, text.c_str());
+    if (PyStatus_Exception(status))
+        return status_reason(status);
+    return std::nullopt;
 }
 
-// Starts the runtime with the Python preset and the command line as plain words.  Returns
-// nothing when it is up, otherwise the runtime's reason.  When the command line cannot be
-// split the runtime keeps its default sys.argv.
-std::optional<std::string> start_runtime(const native_string& dir)
+// Fills in the configuration; the runtime's reason when a value cannot be set.  A value left
+// out would not make a smaller start but a wrong one: without `executable` the centre would
+// start a tool's app.py with the launcher itself, which meets its own guard and ends.
+std::optional<std::string> configure(PyConfig* config, const native_string& dir)
 {
-    std::optional<std::vector<std::wstring>> words = platform::command_line_words();
-
-    PyConfig config;
-    PyConfig_InitPythonConfig(&config);
-    z47_set_parse_argv(&config, 0);  // the words are sys.argv, never interpreter options
+    z47_set_parse_argv(config, 0);  // the words are sys.argv, never interpreter options
     // The runtime reads PYTHONPATH from its own C runtime's copy of the environment, which on
     // Windows need not be the one the launcher wrote to: hand it over in the configuration.
-    set_config_text(&config, z47_config_pythonpath_env(&config), dir);
+    if (std::optional<std::string> failure = set_config_text(config, z47_config_pythonpath_env(config), dir))
+        return failure;
     // sys.executable is what the centre starts a tool's app.py with; the launcher itself would
     // meet its own single-instance guard and end without running anything.
     if (std::optional<native_string> executable = platform::runtime_executable(dir))
-        set_config_text(&config, z47_config_executable(&config), *executable);
+        if (std::optional<std::string> failure = set_config_text(config, z47_config_executable(config), *executable))
+            return failure;
+    // When the command line cannot be split the runtime keeps its default sys.argv.
+    std::optional<std::vector<std::wstring>> words = platform::command_line_words();
     if (words && !words->empty()) {
         std::vector<wchar_t*> argv;
         for (std::wstring& word : *words)
             argv.push_back(word.data());
-        // A failed copy of the words leaves the default argument list; start-up goes on.
-        (void)PyConfig_SetArgv(&config, static_cast<Py_ssize_t>(argv.size()), argv.data());
+        PyStatus status = PyConfig_SetArgv(config, static_cast<Py_ssize_t>(argv.size()), argv.data());
+        if (PyStatus_Exception(status))
+            return status_reason(status);
+    }
+    return std::nullopt;
+}
+
+// Starts the runtime with the Python preset and the command line as plain words.  Returns
+// nothing when it is up, otherwise the runtime's reason.
+std::optional<std::string> start_runtime(const native_string& dir)
+{
+    PyConfig config;
+    PyConfig_InitPythonConfig(&config);
+    std::optional<std::string> failure = configure(&config, dir);
+    if (failure) {
+        PyConfig_Clear(&config);
+        return failure;
     }
     PyStatus status = Py_InitializeFromConfig(&config);
     PyConfig_Clear(&config);

@@ -11,9 +11,11 @@ from launcher_env import (CENTRE_TITLE, PACKAGE_TITLE, RUNTIME_FAILURE, read_cal
 pytestmark = [pytest.mark.skipif(windows_launcher_missing() is not None, reason=str(windows_launcher_missing())),
               pytest.mark.slow]
 
-CONFIGURATION = ["PyConfig_InitPythonConfig", "PyConfig_SetString"]
-START_UP = ["PyConfig_SetArgv", "Py_InitializeFromConfig", "PyConfig_Clear", "PyStatus_Exception",
-            "Py_IsInitialized"]
+# Each configuration value is checked as it is set.
+CONFIGURATION = ["PyConfig_InitPythonConfig", "PyConfig_SetString", "PyStatus_Exception"]
+EXECUTABLE = ["PyConfig_SetString", "PyStatus_Exception"]
+ARGV = ["PyConfig_SetArgv", "PyStatus_Exception"]
+START_UP = ARGV + ["Py_InitializeFromConfig", "PyConfig_Clear", "PyStatus_Exception", "Py_IsInitialized"]
 SCRIPT_AND_EXIT_CODE = ["PyRun_SimpleStringFlags", "PySys_GetObject", "PyLong_AsLong", "PyErr_Occurred"]
 
 
@@ -33,7 +35,7 @@ def test_runtime_gets_its_configuration_before_it_starts(windows_folder, has_pyt
     result, calls = windows_folder.run(env={"PYTHONPATH": "C:\\başka\\yer"}, exit_code="0")
 
     assert result.returncode == 0
-    assert calls_made(calls) == (CONFIGURATION + ["PyConfig_SetString"] * has_pythonw + START_UP
+    assert calls_made(calls) == (CONFIGURATION + EXECUTABLE * has_pythonw + START_UP
                                  + SCRIPT_AND_EXIT_CODE + ["Py_FinalizeEx"])
     folder = windows_path(windows_folder.path)
     texts = [line for line in calls if line.startswith("PyConfig_SetString ")]
@@ -63,20 +65,34 @@ def test_script_without_a_usable_exit_code_ends_with_1(windows_folder, double, a
     assert calls[-1] == "Py_FinalizeEx"  # no runtime error left pending at shutdown
 
 
+REFUSED = "test double: memory allocation failed"
+
+
 @pytest.mark.parametrize(
-    "start, asked_initialised, reason",
+    "double, calls_before_box, reason",
     [
-        ("error", False, "Py_InitializeFromConfig: test double: start refused"),
-        ("exit", False, "Py_InitializeFromConfig: exit requested with code 0"),
-        ("not-initialised", True, "Py_IsInitialized: the runtime is not initialised"),
+        ({"start": "error"}, CONFIGURATION + EXECUTABLE + START_UP[:-1],
+         "Py_InitializeFromConfig: test double: start refused"),
+        ({"start": "exit"}, CONFIGURATION + EXECUTABLE + START_UP[:-1],
+         "Py_InitializeFromConfig: exit requested with code 0"),
+        ({"start": "not-initialised"}, CONFIGURATION + EXECUTABLE + START_UP,
+         "Py_IsInitialized: the runtime is not initialised"),
+        # A configuration value that cannot be set is a failed start, never a start without it
+        # (without `executable` the centre would start tools with the launcher itself).
+        ({"refuse": "pythonpath_env"}, CONFIGURATION + ["PyConfig_Clear"], f"PyConfig_SetString: {REFUSED}"),
+        ({"refuse": "executable"}, CONFIGURATION + EXECUTABLE + ["PyConfig_Clear"], f"PyConfig_SetString: {REFUSED}"),
+        ({"refuse": "argv"}, CONFIGURATION + EXECUTABLE + ARGV + ["PyConfig_Clear"], f"PyConfig_SetArgv: {REFUSED}"),
     ],
+    ids=["start-error", "start-exit", "not-initialised", "pythonpath-refused", "executable-refused",
+         "argv-refused"],
 )
-def test_runtime_that_cannot_start_shows_the_box_and_ends_with_1(windows_folder, wine, start,
-                                                                 asked_initialised, reason):
+def test_runtime_that_cannot_start_shows_the_box_and_ends_with_1(windows_folder, wine, double,
+                                                                 calls_before_box, reason):
+    (windows_folder.path / "pythonw.exe").write_bytes(b"MZ")  # so that `executable` is set
     log = start_up_log(wine)
     if log.exists():
         log.unlink()
-    process, record = windows_folder.start(start=start)
+    process, record = windows_folder.start(**double)
     try:
         box = wine.probe("box", PACKAGE_TITLE, "20000")  # reads the box, then presses OK
         assert box.returncode == 0, "no runtime failure box"
@@ -85,8 +101,7 @@ def test_runtime_that_cannot_start_shows_the_box_and_ends_with_1(windows_folder,
     finally:
         stop(process)
     # The runtime is neither run nor shut down when it never came up.
-    assert calls_made(read_calls(record)) == (CONFIGURATION + START_UP[:-1]
-                                              + ["Py_IsInitialized"] * asked_initialised)
+    assert calls_made(read_calls(record)) == calls_before_box
     # The box stays as it is; the log has the runtime's own reason.
     assert log.read_bytes().decode("utf-8") == f"{RUNTIME_FAILURE}\r\n{reason}\r\n"
 

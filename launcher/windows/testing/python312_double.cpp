@@ -4,6 +4,8 @@
 //
 //   Z47_DOUBLE_RECORD       file that receives one UTF-8 line per call (appended)
 //   Z47_DOUBLE_START        "error", "exit" or "not-initialised": how the runtime start ends
+//   Z47_DOUBLE_REFUSE       "executable", "pythonpath_env" or "argv": that configuration value
+//                           cannot be set (the runtime's answer when it runs out of memory)
 //   Z47_DOUBLE_WINDOW       while "running the script", show a top-level window with this
 //                           title and return when it is closed
 //   Z47_DOUBLE_SCRIPT_FILE  file that receives the script text the launcher hands over
@@ -66,13 +68,21 @@ void record(const std::string& line)
     write_file(env(L"Z47_DOUBLE_RECORD"), line + "\n", true);
 }
 
-PyStatus status(int type, const char* message)
+PyStatus status(int type, const char* message, const char* func = "Py_InitializeFromConfig")
 {
     PyStatus result{};
     result._type = static_cast<decltype(result._type)>(type);
-    result.func = "Py_InitializeFromConfig";
+    result.func = func;
     result.err_msg = message;
     return result;
+}
+
+// An error status for a configuration value the test refuses, else success.
+PyStatus configured(const char* value, const char* func)
+{
+    if (utf8(env(L"Z47_DOUBLE_REFUSE")) == value)
+        return status(1, "test double: memory allocation failed", func);
+    return status(0, nullptr);
 }
 
 int parse_argv_of(const PyConfig* config)
@@ -129,7 +139,7 @@ EXPORT PyStatus PyConfig_SetString(PyConfig* config, wchar_t** field, const wcha
                        : at == Z47_PYCONFIG_PYTHONPATH_ENV_OFFSET ? "pythonpath_env"
                                                                   : "unknown";
     record(std::string("PyConfig_SetString ") + name + " " + utf8(text));
-    return status(0, nullptr);
+    return configured(name, "PyConfig_SetString");
 }
 
 EXPORT PyStatus PyConfig_SetArgv(PyConfig*, Py_ssize_t argc, wchar_t* const* argv)
@@ -137,7 +147,7 @@ EXPORT PyStatus PyConfig_SetArgv(PyConfig*, Py_ssize_t argc, wchar_t* const* arg
     record("PyConfig_SetArgv " + std::to_string(argc));
     for (Py_ssize_t i = 0; i < argc; ++i)
         record("argv " + utf8(argv[i]));
-    return status(0, nullptr);
+    return configured("argv", "PyConfig_SetArgv");
 }
 
 EXPORT PyStatus Py_InitializeFromConfig(const PyConfig* config)
