@@ -33,7 +33,11 @@ py::list launch_candidates(py::handle prog)
 {
     py::object Path = global("Path");
     py::object env = global("os").attr("environ");
-    py::object exe_dir = Path(global("sys").attr("executable")).attr("resolve")().attr("parent");
+    // The places beside the interpreter exist only when its path is known: an empty
+    // sys.executable would make them the parent of whatever the current folder is.
+    py::object executable = global("sys").attr("executable");
+    bool known = truth(executable) && truth(Path(executable).attr("is_absolute")());
+    py::object exe_dir = known ? Path(executable).attr("resolve")().attr("parent") : Path("");
     py::object pf_dir = Path(env.attr("get")("ProgramFiles", "C:\\Program Files"));
     py::object local_progs = Path(env.attr("get")("LOCALAPPDATA", "")) / py::str("Programs");
     py::object win_dir = prog.attr("get")("win_dir", "");
@@ -44,9 +48,9 @@ py::list launch_candidates(py::handle prog)
     bool has_dir = truth(win_dir), has_alt = truth(win_alt);
 
     py::list c;
-    c.append(exe_dir / win_exe);
-    c.append(exe_dir / win_alt);
-    c.append(exe_dir / id);
+    c.append(known ? exe_dir / win_exe : none);
+    c.append(known ? exe_dir / win_alt : none);
+    c.append(known ? exe_dir / id : none);
     c.append(global("BASE_Z47_DIR") / win_exe);
     c.append(global("BASE_Z47_DIR") / id);
     c.append(has_dir ? pf_dir / win_dir / win_exe : none);
@@ -129,6 +133,39 @@ py::object find_installed(py::handle prog)
     return py::none();
 }
 
+// A command named without a folder ("python3" when the interpreter's path is not known) is
+// looked up as the system would, but in absolute PATH folders only: an empty or relative entry
+// names the current folder, and a program planted there must never run.  Returns the command
+// to start: `cmd` itself, or a copy that names the program found.
+py::object with_program_from_path(py::object cmd)
+{
+    py::object os = global("os");
+    py::object os_path = os.attr("path");
+    py::str name(cmd[py::int_(0)]);
+    if (!py::str(os_path.attr("dirname")(name)).equal(py::str("")))
+        return cmd;
+    std::vector<py::object> names{name};
+    if (on_windows() && py::str(os_path.attr("splitext")(name)[py::int_(1)]).equal(py::str("")))
+        names.push_back(name + py::str(".exe"));  // what CreateProcess adds to a bare name
+    for (py::handle folder : os.attr("get_exec_path")()) {
+        if (!truth(os_path.attr("isabs")(folder)))
+            continue;
+        for (const py::object& each : names) {
+            py::object program = os_path.attr("join")(folder, each);
+            if (truth(os_path.attr("isfile")(program)) && truth(os.attr("access")(program, os.attr("X_OK")))) {
+                py::list found(cmd);
+                found[py::int_(0)] = program;
+                return found;
+            }
+        }
+    }
+    // As the system says it when nothing is found.
+    py::object error = py::module_::import("builtins").attr("FileNotFoundError")(
+        ENOENT, os.attr("strerror")(ENOENT), name);
+    PyErr_SetObject(PyExc_FileNotFoundError, error.ptr());
+    throw py::error_already_set();
+}
+
 // What to start: the installed program, or else the tool's run_cmd.  The fallback names the
 // tool's app.py, and starting an interpreter on a missing file would look like a good start.
 py::object command_for(py::handle prog)
@@ -136,7 +173,7 @@ py::object command_for(py::handle prog)
     py::object cmd = find_installed(prog);
     if (!cmd.is_none())
         return cmd;
-    cmd = prog["run_cmd"];
+    cmd = with_program_from_path(prog["run_cmd"]);
     if (py::len(cmd) > 1) {
         py::object target = global("Path")(cmd[py::int_(1)]);
         if (!truth(target.attr("exists")())) {

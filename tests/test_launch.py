@@ -84,7 +84,7 @@ def test_a_folder_with_the_programs_name_is_not_started(window, places, cloud):
 
 
 def test_records_without_windows_names_skip_those_places(window, places, tool_tree):
-    record = {"id": "arac", "title": "Araç", "run_cmd": ["yok", str(make_file(tool_tree.base / "arac" / "app.py"))]}
+    record = {"id": "arac", "title": "Araç", "run_cmd": ["/usr/bin/python3", str(make_file(tool_tree.base / "arac" / "app.py"))]}
     make_file(places["pf"] / "arac")  # would be found if an empty folder name were joined
     window.launch_one(record)
     assert started(places) == [record["run_cmd"]]
@@ -177,3 +177,43 @@ def test_started_tool_leads_its_own_session_off_windows(window, places, centre, 
     assert (pid == sid) is own_session
     assert sid != str(os.getsid(0)) or not own_session
     assert window.lbl_status.text() == f"▶ {TITLE} başlatıldı."
+
+
+# With the interpreter's path unknown (an empty sys.executable; run_cmd then names a bare
+# "python3"), nothing is started from the current folder or the one above it: there are no
+# places beside an unknown interpreter, and a bare command is looked up in absolute PATH
+# folders only (an empty entry, here the first, stands for the current folder).
+@pytest.mark.parametrize(
+    "planted, program",
+    [
+        ("../z47-system-network", "/usr/bin/python3"),  # "beside the interpreter": the parent
+        ("python3", "python3"),                         # the bare name, found through ""
+    ],
+    ids=["beside-an-unknown-interpreter", "bare-name-in-the-current-folder"],
+)
+def test_nothing_starts_from_the_current_folder_when_the_interpreter_is_unknown(
+        window, qtbot, centre, monkeypatch, tmp_path, tool_tree, planted, program):
+    monkeypatch.setattr(centre.sys, "executable", "")
+    monkeypatch.setenv("PATH", os.pathsep.join(["", "/usr/bin", "/bin"]))
+    for variable in ("ProgramFiles", "LOCALAPPDATA"):
+        monkeypatch.setenv(variable, str(tmp_path / variable))
+    ran = tmp_path / "ran"
+    cwd = tmp_path / "here" / "cwd"
+    make_file(cwd / planted, f'#!/bin/sh\necho planted > "{ran}.tmp"\nmv "{ran}.tmp" "{ran}"\n')
+    app = make_file(tmp_path / "tool" / "app.py",
+                    f"import os\nopen({str(ran)!r} + '.tmp', 'w').write('app')\nos.rename({str(ran)!r} + '.tmp', {str(ran)!r})\n")
+    record = {"id": "z47-system-network", "title": "Ağ", "run_cmd": [program, str(app)]}
+    monkeypatch.chdir(cwd)
+    window.launch_one(record)
+    qtbot.waitUntil(ran.exists, timeout=30_000)  # whatever was started has written who it is
+    assert ran.read_text().strip() == "app"
+    assert window.lbl_status.text() == "▶ Ağ başlatıldı."
+
+
+def test_a_bare_command_found_nowhere_is_reported(window, places, boxes, centre, monkeypatch, tmp_path):
+    monkeypatch.setattr(centre, "subprocess", subprocess)
+    monkeypatch.setenv("PATH", str(tmp_path / "boş"))
+    app = make_file(tmp_path / "tool" / "app.py")
+    window.launch_one({"id": "arac", "title": "Araç", "run_cmd": ["python3", str(app)]})
+    assert boxes.calls == [("warning", window, "Başlatma Hatası",
+                            "Hata: [Errno 2] No such file or directory: 'python3'")]
