@@ -10,6 +10,7 @@
 //             if worker in self._workers: self._workers.remove(worker)
 //             on_finished(ok, msg)
 //         worker.done_signal.connect(_done)
+//         worker._turn_signal.connect(lambda: self.lbl_status.setText(status_txt))  # queued: its turn
 //         try:
 //             worker.start()            # takes its place in the queue
 //         except Exception as error:    # the thread could not be made: no result will come
@@ -103,10 +104,12 @@ Ticket take()
     return next_ticket++;
 }
 
-void wait_for_turn(Ticket ticket)
+bool wait_for_turn(Ticket ticket)
 {
     Held held(queue_lock);
+    const bool waits = serving != ticket;
     queue_lock.wait_until([ticket] { return serving == ticket; });
+    return waits;
 }
 
 void leave(Ticket ticket)
@@ -159,6 +162,7 @@ py::list& closing_windows()
 }
 
 void close_idle_windows();
+bool waits_to_close(py::handle window);
 
 // Connected to a worker's `finished`: the thread is done, so the worker may go.  The last
 // reference is dropped from the event loop, not inside the worker's own signal.
@@ -196,7 +200,28 @@ py::object make_done(py::handle self, py::handle worker, py::handle on_finished)
     });
 }
 
+// A queued run whose turn has come: its "⏳ …" text is shown again, since results of earlier
+// runs have replaced it meanwhile.  Not in a window that is waiting to close: its line says so.
+py::object make_turn_notice(py::handle self, py::handle status_txt)
+{
+    return py::cpp_function([window_ref = weak(self), text = py::reinterpret_borrow<py::object>(status_txt)]() {
+        from_slot(window_ref, [&] {
+            py::object window = deref(window_ref);
+            if (is_alive(window) && !waits_to_close(window))
+                window.attr("lbl_status").attr("setText")(text);
+        });
+    });
+}
+
 // ---- closing once the scripts are done -----------------------------------------------------
+
+bool waits_to_close(py::handle window)
+{
+    for (py::handle ref : closing_windows())
+        if (deref(ref).is(window))
+            return true;
+    return false;
+}
 
 void close_idle_windows()
 {
@@ -249,6 +274,10 @@ py::object run_scripts_async(const Call& call)
     py::object worker = global("ScriptWorker")(scripts);
     self.attr("_workers").attr("append")(worker);
     worker.attr("done_signal").attr("connect")(make_done(self, worker, on_finished));
+    // The centre's own worker says when a queued run's turn comes; a stand-in for it (a worker
+    // with only done_signal) need not.
+    if (py::hasattr(worker, "_turn_signal"))
+        worker.attr("_turn_signal").attr("connect")(make_turn_notice(self, status_txt));
     try {
         worker.attr("start")();
     } catch (py::error_already_set& error) {
@@ -265,10 +294,8 @@ py::object run_scripts_async(const Call& call)
 
 void close_when_scripts_end(py::handle window)
 {
-    for (py::handle ref : closing_windows())
-        if (deref(ref).is(window))
-            return;
-    closing_windows().append(weak(window));
+    if (!waits_to_close(window))
+        closing_windows().append(weak(window));
 }
 
 void finish_running_scripts()

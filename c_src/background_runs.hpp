@@ -17,12 +17,12 @@ namespace py = pybind11;
 // One run of scripts at a time, in the order the runs were started (as a package manager
 // holds one lock): a second click waits for the first run instead of running the same
 // script beside it.  Tickets are taken on the GUI thread when a worker starts; a worker's
-// thread waits for its turn without the interpreter lock and leaves the queue when its run
-// ends, however it ends.  A ticket whose thread never ran is left at once.
+// thread waits for its turn without the interpreter lock and leaves the queue once its result
+// has been sent, however the run ends.  A ticket whose thread never ran is left at once.
 namespace script_queue {
 using Ticket = std::uint64_t;
 Ticket take();
-void wait_for_turn(Ticket ticket);
+bool wait_for_turn(Ticket ticket);  // true when it had to wait for another run
 void leave(Ticket ticket);
 }  // namespace script_queue
 

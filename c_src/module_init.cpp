@@ -18,7 +18,7 @@
 //     def clean_font(size_pt: int) -> QFont  # styles.cpp
 //     class ScriptWorker(QThread)            # script_worker.cpp
 //     class Z47InstallerCenter(QMainWindow)  # main_window.cpp
-//     def main() -> None
+//     def main() -> None                    # below; SIGINT, SIGTERM, SIGHUP close the window
 //
 // The module object is made once per process and handed out again on a later import; every
 // name above lives in the module dictionary and is looked up there whenever it is used.
@@ -31,6 +31,7 @@
 #include "native_function.hpp"
 #include "script_worker.hpp"
 #include "slot_support.hpp"
+#include "stop_signals.hpp"
 #include "styles.hpp"
 #include "texts.hpp"
 
@@ -220,6 +221,7 @@ py::object make_main()
         STEP app.attr("setFont")(global("QFont")("Roboto", 10, global("QFont").attr("Bold")));
         STEP py::object win = global("Z47InstallerCenter")();
         STEP win.attr("show")();
+        STEP CloseOnSignals closing_on_signals;  // until the scripts have ended (stop_signals.hpp)
         STEP py::object code = app.attr("exec_")();
         STEP finish_running_scripts();
         STEP global("sys").attr("exit")(code);

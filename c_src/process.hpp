@@ -38,7 +38,9 @@ struct Start {
 // name the current folder, are never searched), the script path is its single argument
 // exactly as given (file-system bytes), and the child inherits the environment, the working
 // directory and the standard streams.  No other descriptor reaches the child, and SIGCHLD,
-// SIGPIPE and SIGXFSZ are at their defaults in it.  Fails with ENOENT when no such bash
+// SIGPIPE and SIGXFSZ are at their defaults in it.  The child leads a new session (no
+// controlling terminal), so signals a script sends to its process group never reach the
+// centre.  Fails with ENOENT when no such bash
 // exists and with EACCES when the only ones found may not be executed.
 //
 // So that the script's status can be read, before each start a SIGCHLD ignored in this process

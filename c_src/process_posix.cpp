@@ -76,9 +76,17 @@ SpawnSetup::SpawnSetup()
     sigaddset(&to_default, SIGPIPE);
     sigaddset(&to_default, SIGXFSZ);
     sigaddset(&to_default, SIGCHLD);
+    //
+    // The script also leads a session of its own.  A script that signals its process group
+    // (`kill 0`, or the common `trap 'kill 0' EXIT`) then reaches only itself and what it
+    // started, never the centre.  A new session rather than only a new process group: in a
+    // group of its own under the centre's terminal, a script that reads the terminal would be
+    // stopped by job control (SIGTTIN) until its time ran out; without a controlling terminal
+    // it reads the inherited standard input as any other file.
     if ((error = posix_spawnattr_setsigmask(&attr, &none)) != 0 ||
         (error = posix_spawnattr_setsigdefault(&attr, &to_default)) != 0 ||
-        (error = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF)) != 0)
+        (error = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                     POSIX_SPAWN_SETSID)) != 0)
         return;
 
 #if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)

@@ -94,7 +94,11 @@ inline constexpr const char* thread_start_failed =
 // A script that ran past the time limit: "\"bash " + path + "\" komutu 45 saniyelik ...".
 inline constexpr const char* timeout_head = "\"bash ";
 inline constexpr const char* timeout_middle = "\" komutu ";
-inline constexpr const char* timeout_tail = " saniyelik süre sınırı içinde bitmediği için durduruldu.";
+// Only bash is stopped; what the script started may go on (beside the next run), and the text
+// says so.
+inline constexpr const char* timeout_tail =
+    " saniyelik süre sınırı içinde bitmediği için durduruldu; betiğin başlattığı işlemler "
+    "çalışmaya devam ediyor olabilir.";
 // A script whose ending could not be read is never counted as a success:
 // "bash /…/z47-delmo/kur.sh" komutunun nasıl sonlandığı okunamadı.
 inline constexpr const char* status_lost_tail = "\" komutunun nasıl sonlandığı okunamadı.";
@@ -110,5 +114,9 @@ inline constexpr const char* failed_by_signal = " numaralı sinyalle";
 inline constexpr const char* failed_list_comma = ", ";
 inline constexpr const char* failed_list_and = " ve ";
 inline constexpr const char* failed_end = " sonlandı.";
+// A script that was there when the action was asked for and is gone when its turn comes:
+//   "z47-cloud/kur.sh betiği sırası geldiğinde bulunamadı."
+inline constexpr const char* vanished_tail = " betiği sırası geldiğinde bulunamadı.";
+// A run's result names every script that failed, then what ended the run, one after another.
 
 }  // namespace z47::texts

@@ -38,8 +38,8 @@ test_packages=(
   libxxf86vm1 libgl1
   # xwininfo, to find the windows the tests photograph
   x11-utils
-  # the Debian package's checks
-  lintian desktop-file-utils
+  # the Debian package's checks; gio starts menu entries as a desktop does
+  lintian desktop-file-utils libglib2.0-bin
 )
 
 # A new Debian root from Debian's archive, for the README's commands on each release.

@@ -42,18 +42,29 @@ def folder_every_user_reaches(prefix: str):
         shutil.rmtree(path)
 
 
-def run_python(code: str, *, env=None, cwd=None, timeout=120, module_dir=STAGE) -> subprocess.CompletedProcess:
-    """Runs `code` with the module's folder first on sys.path; returns the finished process."""
+def python_env(env=None, module_dir=STAGE) -> dict:
+    """The environment of a fresh interpreter that finds the module first; `env` as for
+    changed()."""
     full_env = dict(os.environ)
     full_env.setdefault("QT_QPA_PLATFORM", "offscreen")
     full_env["PYTHONPATH"] = str(module_dir)
-    full_env = changed(full_env, env or {})
-    return subprocess.run([PYTHON, "-c", textwrap.dedent(code)], env=full_env, cwd=cwd, timeout=timeout,
-                          capture_output=True, text=True)
+    return changed(full_env, env or {})
 
 
-def run_json(code: str, **kwargs):
+def start_python(code: str, *args, env=None, **popen) -> subprocess.Popen:
+    """Starts `code` in a fresh interpreter with `args` as sys.argv[1:]; the caller waits."""
+    return subprocess.Popen([PYTHON, "-c", textwrap.dedent(code), *map(str, args)], env=python_env(env), **popen)
+
+
+def run_python(code: str, *args, env=None, cwd=None, timeout=120, module_dir=STAGE) -> subprocess.CompletedProcess:
+    """Runs `code` with the module's folder first on sys.path and `args` as sys.argv[1:];
+    returns the finished process."""
+    return subprocess.run([PYTHON, "-c", textwrap.dedent(code), *map(str, args)], env=python_env(env, module_dir),
+                          cwd=cwd, timeout=timeout, capture_output=True, text=True)
+
+
+def run_json(code: str, *args, **kwargs):
     """Runs `code`, which prints one JSON document last; returns it decoded."""
-    done = run_python(code, **kwargs)
+    done = run_python(code, *args, **kwargs)
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout.strip().splitlines()[-1])

@@ -2,10 +2,15 @@
 whose thread cannot start: each in a fresh process, which must end normally with nothing
 destroyed under a running thread."""
 import json
+import os
+import select
+import signal
+import subprocess
+import time
 
 import pytest
 
-from helpers import run_python
+from helpers import SUCCESS, run_python, start_python
 
 RUNS = """
     import json, sys
@@ -72,7 +77,9 @@ def test_closing_mid_run_keeps_the_window_until_its_scripts_end(tmp_path):
                                       win.lbl_status.text()]), flush=True)
                 QTimer.singleShot(100, close)
                 # When the loop ends the window has closed itself: every script must be done.
-                self.aboutToQuit.connect(lambda: print(json.dumps(sorted(os.listdir(marks))), flush=True))
+                # The queued runs' turns came meanwhile; the line still says why the window waits.
+                self.aboutToQuit.connect(lambda: print(json.dumps([sorted(os.listdir(marks)), win.lbl_status.text()]),
+                                                       flush=True))
                 return super().exec_()
         m.QApplication = App
         m.main()
@@ -82,7 +89,7 @@ def test_closing_mid_run_keeps_the_window_until_its_scripts_end(tmp_path):
     after_close, at_quit = [json.loads(line) for line in done.stdout.strip().splitlines()[-2:]]
     # Still there, nothing to click, and saying why.
     assert after_close == [True, [False], CLOSING_TEXT]
-    assert at_quit == ["done0", "done1", "done2"]
+    assert at_quit == [["done0", "done1", "done2"], CLOSING_TEXT]
 
 
 def test_workers_are_waited_for_at_exit_even_after_a_deleted_one(tmp_path):
@@ -180,3 +187,185 @@ def test_run_whose_thread_cannot_start_reports_failure_and_frees_the_queue(tmp_p
     title = "Z47 Delmo — Parola, Not Defteri ve Form Yöneticisi"
     assert later_status == f"✓ {title} başarıyla kuruldu ve başlatıldı."
     assert [box[0] for box in later_boxes] == ["Kurulum Tamamlandı"]
+
+
+# ---- signals ---------------------------------------------------------------------------------
+
+# Two installs one after the other: the first kur.sh signals its own process group.
+SIGNALLING_RUNS = """
+    import json, sys
+    import Z47_Kurulum_Merkezi as m
+    from PyQt5.QtCore import QTimer
+    app = m.QApplication(sys.argv)
+    win = m.Z47InstallerCenter()
+    results = []
+    def record(ok, msg):
+        results.append([ok, msg])
+        if len(results) == 2:
+            QTimer.singleShot(0, app.quit)
+    for script in sys.argv[1:]:
+        win._run_scripts_async([m.Path(script)], "⏳", record)
+    app.exec_()
+    print(json.dumps(results))
+"""
+
+
+@pytest.mark.parametrize(
+    "body, signal_number",
+    [("kill -TERM 0", 15), ("kill -HUP 0", 1), ("kill -INT 0", 2), ("trap 'kill 0' EXIT", 15)],
+    ids=["TERM", "HUP", "INT", "trap-kill-0-on-exit"],
+)
+def test_a_script_that_signals_its_group_reaches_only_itself(tmp_path, body, signal_number):
+    (tmp_path / "z47-delmo").mkdir()
+    (tmp_path / "z47-cloud").mkdir()
+    signalling = tmp_path / "z47-delmo" / "kur.sh"
+    signalling.write_text(body + "\n")
+    mark = tmp_path / "ikinci çalıştı"
+    after = tmp_path / "z47-cloud" / "kur.sh"
+    after.write_text(f'touch "{mark}"\n')
+    # The centre leads its own process group, as a program started from a terminal does: a
+    # signal to the script's group that reached the centre would not reach the tests too.
+    centre = start_python(SIGNALLING_RUNS, signalling, after, start_new_session=True, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        out, errors = centre.communicate(timeout=120)
+    finally:
+        if centre.poll() is None:
+            centre.kill()
+            centre.communicate()
+    assert centre.returncode == 0, errors[-2000:]
+    # The run is reported, and the install queued behind it still runs.
+    assert json.loads(out.strip().splitlines()[-1]) == [
+        [False, f"z47-delmo/kur.sh betiği {signal_number} numaralı sinyalle sonlandı."],
+        [True, SUCCESS]]
+    assert mark.exists()
+
+
+# The centre with its own controlling terminal, as when started from one; a script reads a
+# line from it (its standard input) while the centre waits.
+TERMINAL_READ = """
+    import json, os, sys
+    os.setsid()
+    terminal = os.open(sys.argv[1], os.O_RDWR)  # the session's controlling terminal now
+    for fd in (0, 1, 2):
+        os.dup2(terminal, fd)
+    import Z47_Kurulum_Merkezi as m
+    from PyQt5.QtCore import QCoreApplication, Qt
+    app = QCoreApplication(sys.argv)
+    worker = m.ScriptWorker([m.Path(sys.argv[2])])
+    results = []
+    worker.done_signal.connect(lambda ok, msg: results.append([ok, msg]), Qt.DirectConnection)
+    worker.start()
+    worker.wait()
+    with open(sys.argv[3], "w") as out:
+        json.dump(results, out)
+"""
+
+
+def test_a_script_reads_the_centres_terminal(tmp_path):
+    # A script in a session of its own has no controlling terminal: job control cannot stop it
+    # for reading the one it inherited as standard input.
+    import pty
+    line_file, result_file = tmp_path / "okunan", tmp_path / "sonuç.json"
+    waiting = tmp_path / "bekliyor"
+    script = tmp_path / "kur.sh"
+    script.write_text(f'touch "{waiting}"\nread -r line\necho "$line" > "{line_file}"\n')
+    master, slave = pty.openpty()
+    try:
+        centre = start_python(TERMINAL_READ, os.ttyname(slave), script, result_file,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(slave)
+        slave = None
+        deadline = time.monotonic() + 60
+        while not waiting.exists() and centre.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.02)
+        assert waiting.exists(), "the script never started"
+        os.write(master, "merhaba dünya\n".encode())
+        assert centre.wait(timeout=30) == 0
+    finally:
+        os.close(master)
+        if slave is not None:
+            os.close(slave)
+    assert json.loads(result_file.read_text()) == [[True, SUCCESS]]
+    assert line_file.read_text(encoding="utf-8") == "merhaba dünya\n"
+
+
+# The centre as its start command runs it (main), with an install running; the window's
+# close requests are written down as they come.
+CENTRE_UNDER_SIGNAL = """
+    import json, sys
+    import Z47_Kurulum_Merkezi as m
+    def report(*what):
+        print(json.dumps(what), flush=True)
+    class Boxes:
+        Yes, No, Ok = m.QMessageBox.Yes, m.QMessageBox.No, m.QMessageBox.Ok
+        @staticmethod
+        def information(parent, title, text, *rest): report("box", title)
+        @staticmethod
+        def warning(parent, title, text, *rest): report("box", title, text)
+    m.QMessageBox = Boxes
+    m.BASE_Z47_DIR = m.Path(sys.argv[1])
+    class Centre(m.Z47InstallerCenter):
+        def closeEvent(self, event):
+            super().closeEvent(event)
+            report("close", event.isAccepted(), self.lbl_status.text())
+    m.Z47InstallerCenter = Centre
+    class App(m.QApplication):
+        def exec_(self):
+            window = next(w for w in self.topLevelWidgets() if isinstance(w, Centre))
+            window.install_one(next(p for p in m.PROGRAMS if p["folder"] == "z47-delmo"))
+            self.aboutToQuit.connect(lambda: report("quit"))
+            return super().exec_()
+    m.QApplication = App
+    m.main()
+"""
+
+
+def read_report(process, timeout=60):
+    """The next line the centre reports, or None when it ends or says nothing in time."""
+    ready, _, _ = select.select([process.stdout], [], [], timeout)
+    line = process.stdout.readline() if ready else ""
+    return json.loads(line) if line else None
+
+
+def release_if_held(fifo):
+    try:
+        held = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+    except OSError:  # nobody is reading it
+        return
+    os.write(held, b"go\n")
+    os.close(held)
+
+
+@pytest.mark.parametrize("signal_name", ["SIGINT", "SIGTERM", "SIGHUP"])
+def test_a_signal_closes_the_centre_as_its_close_button_does(tmp_path, signal_name):
+    (tmp_path / "z47-delmo").mkdir()
+    started, hold = tmp_path / "başladı", tmp_path / "bekle"
+    os.mkfifo(hold)
+    (tmp_path / "z47-delmo" / "kur.sh").write_text(f'touch "{started}"\nread -r line < "{hold}"\n')
+    centre = start_python(CENTRE_UNDER_SIGNAL, tmp_path, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.monotonic() + 60
+        while not started.exists() and centre.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.02)
+        assert started.exists(), "the install never started"
+        centre.send_signal(getattr(signal, signal_name))
+        # As a click on the close button while a script runs: the window stays and says why.
+        assert read_report(centre) == ["close", False, CLOSING_TEXT]
+        with open(hold, "w") as release:
+            release.write("go\n")
+        # The run still reports (the signal took no later action with it), then the window goes.
+        assert read_report(centre) == ["box", "Kurulum Tamamlandı"]
+        assert read_report(centre)[:2] == ["close", True]
+        assert read_report(centre) == ["quit"]
+        assert centre.wait(timeout=60) == 0
+    finally:
+        if centre.poll() is None:
+            centre.kill()
+        centre.wait()
+        release_if_held(hold)  # a script left waiting by a centre that died
+        errors = centre.stderr.read()
+        centre.stdout.close()
+        centre.stderr.close()
+    assert "Traceback" not in errors and "Exception ignored" not in errors, errors

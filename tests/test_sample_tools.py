@@ -3,8 +3,10 @@ with real bash against a desktop-entry folder in a temporary directory, and thei
 offscreen."""
 import json
 import os
+import re
 import shutil
 import subprocess
+import time
 
 import pytest
 
@@ -29,11 +31,12 @@ def script_env(tmp_path, **changes) -> dict:
     return changed(dict(os.environ, HOME=str(tmp_path / "home"), XDG_DATA_HOME=str(tmp_path / "data")), changes)
 
 
-def run_script(tool, name, env, prefix="") -> subprocess.CompletedProcess:
-    """Runs the built tool's script with bash, after the bash commands in `prefix` if any."""
-    script = str(STAGE / tool / name)
+def run_script(tool, name, env, prefix="", cwd=None, base=STAGE) -> subprocess.CompletedProcess:
+    """Runs the tool's script (of the built tools, or of those under `base`) with bash, after
+    the bash commands in `prefix` if any."""
+    script = str(base / tool / name)
     command = ["bash", "-c", prefix + '\nexec bash "$0"', script] if prefix else ["bash", script]
-    return subprocess.run(command, env=env, capture_output=True, text=True, timeout=60)
+    return subprocess.run(command, env=env, cwd=cwd, capture_output=True, text=True, timeout=60)
 
 
 def apps_folder(tmp_path):
@@ -114,16 +117,57 @@ def test_removal_deletes_only_its_own_entry_and_install_then_removal_leaves_noth
     ({}, "data/applications"),
     ({"XDG_DATA_HOME": None}, "home/.local/share/applications"),
     ({"XDG_DATA_HOME": ""}, "home/.local/share/applications"),
-], ids=["xdg-data-home", "no-xdg-data-home", "empty-xdg-data-home"])
+    # A relative value is not a place: the XDG rules say to ignore it.
+    ({"XDG_DATA_HOME": "yerel/paylasim"}, "home/.local/share/applications"),
+], ids=["xdg-data-home", "no-xdg-data-home", "empty-xdg-data-home", "relative-xdg-data-home"])
 def test_entry_goes_under_xdg_data_home_or_else_home(tmp_path, changes, folder):
     tool, title = TOOLS[0]
     env = script_env(tmp_path, **changes)
-    assert run_script(tool, "kur.sh", env).returncode == 0
+    cwd = tmp_path / "çalışma dizini"
+    cwd.mkdir()
+    assert run_script(tool, "kur.sh", env, cwd=cwd).returncode == 0
     apps = tmp_path / folder
     assert listing(apps) == [f"{tool}.desktop"]
     assert read_entry(apps / f"{tool}.desktop") == expected_entry(tool, title)
-    assert run_script(tool, "kaldir.sh", env).returncode == 0
+    assert run_script(tool, "kaldir.sh", env, cwd=cwd).returncode == 0
     assert listing(apps) == []
+    assert listing(cwd) == []  # nothing below the folder the centre happened to run in
+
+
+# Folder names people do have, each with a character the Desktop Entry rules give a meaning.
+ODD_FOLDERS = ["50% indirim", 'Ali "usta"', "fiyat $HOME", "ters\\eğik", "geri `tırnak`"]
+STRING_ESCAPES = {"s": " ", "n": "\n", "t": "\t", "r": "\r", "\\": "\\"}
+
+
+def string_value(value: str) -> str:
+    """A desktop entry's string value as it means it: with its escapes undone."""
+    return re.sub(r"\\(.)", lambda m: STRING_ESCAPES[m.group(1)], value)
+
+
+@pytest.mark.parametrize("folder", ODD_FOLDERS)
+def test_the_entry_starts_the_tool_whatever_its_folder_is_called(tmp_path, folder):
+    tool = TOOLS[2][0]
+    base = tmp_path / folder
+    shutil.copytree(STAGE / tool, base / tool)
+    env = script_env(tmp_path)
+    assert run_script(tool, "kur.sh", env, base=base).returncode == 0
+    entry = apps_folder(tmp_path) / f"{tool}.desktop"
+    checked = subprocess.run(["desktop-file-validate", str(entry)], capture_output=True, text=True, timeout=60)
+    assert (checked.returncode, checked.stdout + checked.stderr) == (0, "")
+    assert string_value(read_entry(entry)["Icon"]) == str(base / tool / "assets" / "icon_512.png")
+
+    # Started as a desktop starts it, with a python3 first on PATH that writes down its words.
+    shims, said = tmp_path / "shims", tmp_path / "words"
+    shims.mkdir()
+    (shims / "python3").write_text(f'#!/bin/sh\nprintf "%s\\0" "$@" > "{said}.tmp"\nmv "{said}.tmp" "{said}"\n')
+    (shims / "python3").chmod(0o755)
+    launched = subprocess.run(["gio", "launch", str(entry)], env=changed(env, {"PATH": f"{shims}:{os.environ['PATH']}"}),
+                              capture_output=True, text=True, timeout=60)
+    assert launched.returncode == 0, launched.stderr
+    deadline = time.monotonic() + 30
+    while not said.exists() and time.monotonic() < deadline:
+        time.sleep(0.02)
+    assert said.read_text(encoding="utf-8").split("\0")[:-1] == [str(base / tool / "app.py")]
 
 
 @pytest.mark.parametrize("umask, mode", [("022", 0o644), ("077", 0o600), ("002", 0o664)])

@@ -215,8 +215,10 @@ def test_unreadable_folder_ends_the_run_with_the_systems_error(run_worker, centr
 
 
 def test_two_workers_started_together_run_in_turn_and_each_report_once(qtbot, centre, tool_tree):
-    slow_fail = tool_tree.logging_script("z47-delmo", extra="sleep 0.5; exit 4")
-    slow_ok = tool_tree.logging_script("z47-cloud", extra="sleep 0.5")
+    # Each run writes when it begins and when it ends: runs side by side would interleave.
+    log = tool_tree.log()
+    slow_fail = tool_tree.script("z47-delmo", "kur.sh", f'echo "1 başladı" >> "{log}"; sleep 0.5; echo "1 bitti" >> "{log}"; exit 4')
+    slow_ok = tool_tree.script("z47-cloud", "kur.sh", f'echo "2 başladı" >> "{log}"; sleep 0.5; echo "2 bitti" >> "{log}"')
     workers = [centre.ScriptWorker([slow_fail]), centre.ScriptWorker([slow_ok])]
     results = [[], []]
     for worker, got in zip(workers, results):
@@ -233,21 +235,82 @@ def test_two_workers_started_together_run_in_turn_and_each_report_once(qtbot, ce
         [(False, "z47-delmo/kur.sh betiği 4 çıkış koduyla sonlandı.")],
         [(True, SUCCESS)],
     ]
-    assert tool_tree.logged() == ["z47-delmo/kur.sh", "z47-cloud/kur.sh"]  # in the order they were started
+    assert tool_tree.logged() == ["1 başladı", "1 bitti", "2 başladı", "2 bitti"]  # in the order they were started
+
+
+def run_held(qtbot, centre, scripts, fifo, while_held):
+    """Runs a worker whose first script waits on `fifo`; calls `while_held()` while it waits,
+    then lets it go.  Returns the run's only (ok, msg)."""
+    worker = centre.ScriptWorker(scripts)
+    results = []
+    worker.done_signal.connect(lambda ok, msg: results.append((ok, msg)))
+    worker.start()
+    try:
+        with open(fifo, "w") as release:  # opens once the first script is reading the other end
+            while_held()
+            release.write("go\n")
+        qtbot.waitUntil(lambda: bool(results), timeout=20_000)
+    finally:
+        worker.wait()
+    QCoreApplication.processEvents()
+    assert len(results) == 1, results
+    return results[0]
+
+
+# Something goes wrong with a later script while the first one still runs: every script that
+# failed is named, with its status, and then what ended the run, if anything did.
+@pytest.mark.parametrize(
+    "first_ends, meanwhile, message, ran",
+    [
+        ("exit 3", "no bash", "z47-linux-monitor/kur.sh betiği 3 çıkış koduyla sonlandı. "
+                              "[Errno 2] No such file or directory: 'bash'", []),
+        ("exit 3", "second deleted", "z47-linux-monitor/kur.sh betiği 3 çıkış koduyla sonlandı. "
+                                     "z47-vpn-adblocker/kur.sh betiği sırası geldiğinde bulunamadı.",
+         ["z47-delmo/kur.sh"]),
+        ("exit 0", "second deleted", "z47-vpn-adblocker/kur.sh betiği sırası geldiğinde bulunamadı.",
+         ["z47-delmo/kur.sh"]),
+    ],
+    ids=["failure-then-no-bash", "failure-then-a-script-gone", "a-script-gone"],
+)
+def test_every_failure_is_named_before_what_ended_the_run(qtbot, centre, tool_tree, tmp_path, monkeypatch,
+                                                         first_ends, meanwhile, message, ran):
+    fifo = tmp_path / "hold"
+    os.mkfifo(fifo)
+    first = tool_tree.script("z47-linux-monitor", "kur.sh", f'read -r line < "{fifo}"\n{first_ends}')
+    second = tool_tree.logging_script("z47-vpn-adblocker")
+    third = tool_tree.logging_script("z47-delmo")
+
+    def meanwhile_():
+        if meanwhile == "no bash":
+            monkeypatch.setenv("PATH", str(no_bash_dir(tmp_path)[0]))
+        else:
+            second.unlink()  # there at the click, gone by its turn
+
+    assert run_held(qtbot, centre, [first, second, third], fifo, meanwhile_) == (False, message)
+    assert tool_tree.logged() == ran
 
 
 @pytest.mark.slow
 def test_script_past_the_time_limit_is_killed_and_ends_the_run(run_worker, tool_tree, tmp_path):
-    # Takes the full 45 seconds: the one test of the real limit.  The loop of short sleeps
-    # leaves no long-lived orphan once bash itself is killed.
-    pid_file = tmp_path / "slow.pid"
-    slow = tool_tree.script("z47-delmo", "kur.sh", f'echo $$ > "{pid_file}"\nwhile :; do sleep 1; done')
+    # Takes the full 45 seconds: the one test of the real limit.  Only bash is killed, so what
+    # it started in the background still runs afterwards, as the text says it may.
+    pid_file, child_file = tmp_path / "slow.pid", tmp_path / "child.pid"
+    failing = tool_tree.logging_script("z47-linux-monitor", extra="exit 3")
+    slow = tool_tree.script("z47-delmo", "kur.sh",
+                            f'sleep 300 & echo $! > "{child_file}"\necho $$ > "{pid_file}"\nwhile :; do sleep 1; done')
     after = tool_tree.logging_script("z47-cloud")
 
-    result = run_worker([slow, after], timeout_ms=90_000)
+    try:
+        result = run_worker([failing, slow, after], timeout_ms=90_000)
 
-    assert result == (False, f'"bash {slow}" komutu 45 saniyelik süre sınırı içinde bitmediği için durduruldu.')
-    assert tool_tree.logged() == []
-    pid = int(pid_file.read_text())
-    with pytest.raises(ProcessLookupError):  # killed and reaped: not even a zombie is left
-        os.kill(pid, 0)
+        assert result == (False, "z47-linux-monitor/kur.sh betiği 3 çıkış koduyla sonlandı. "
+                                 f'"bash {slow}" komutu 45 saniyelik süre sınırı içinde bitmediği için '
+                                 "durduruldu; betiğin başlattığı işlemler çalışmaya devam ediyor olabilir.")
+        assert tool_tree.logged() == ["z47-linux-monitor/kur.sh"]
+        pid = int(pid_file.read_text())
+        with pytest.raises(ProcessLookupError):  # killed and reaped: not even a zombie is left
+            os.kill(pid, 0)
+        os.kill(int(child_file.read_text()), 0)  # what it started goes on
+    finally:
+        if child_file.exists():
+            os.kill(int(child_file.read_text()), 9)
