@@ -15,6 +15,7 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,10 @@ void build_card(py::handle self, py::handle prog, py::handle cards_layout)
 {
     py::object card = global("QFrame")();
     card.attr("setObjectName")("Card");
+    // A screen reader names the card when focus enters it, so that "Kur ve Başlat" (six times
+    // in the window) says which tool it belongs to.
+    card.attr("setAccessibleName")(text_of(prog["title"]));
+    card.attr("setAccessibleDescription")(text_of(prog["desc"]));
     py::object cl = global("QHBoxLayout")(card);
     cl.attr("setContentsMargins")(18, 14, 18, 14);
     cl.attr("setSpacing")(14);
@@ -144,6 +149,9 @@ py::object build_card_area(py::handle self)
     scroll.attr("setWidgetResizable")(true);
     scroll.attr("setFrameShape")(global("QFrame").attr("NoFrame"));
     scroll.attr("setStyleSheet")(style::scroll_area);
+    // Not a stop of its own on the way through the buttons: it would show and say nothing.
+    // A focused button scrolls itself into view.
+    scroll.attr("setFocusPolicy")(global("Qt").attr("NoFocus"));
 
     py::object cards_container = global("QWidget")();
     py::object cards_layout = global("QVBoxLayout")(cards_container);
@@ -191,6 +199,75 @@ py::object make_init(py::list class_cell)
     }, py::make_tuple(class_cell));
 }
 
+// ---- opening on the screen at hand ---------------------------------------------------------
+//
+// The window opens at the size the constructor gave it where that fits the available area of
+// its screen (the screen less task bars and panels, in the window's logical pixels), and
+// otherwise as large as that area allows; its minimum shrinks only where the area is smaller
+// still, and the window is moved inside the area.  The frame the window manager adds counts:
+// it is known when the window is shown on Windows, and on X11 only once the window manager has
+// framed it (the first move after showing), when the window is fitted once more.
+
+bool frame_known(py::handle self)
+{
+    return !self.attr("frameGeometry")().attr("size")().equal(self.attr("geometry")().attr("size")());
+}
+
+void fit_to_screen(py::handle self)
+{
+    py::object screen = self.attr("screen")();
+    if (screen.is_none())
+        return;
+    py::object area = screen.attr("availableGeometry")();
+    py::object frame = self.attr("frameGeometry")();
+    const int frame_w = frame.attr("width")().cast<int>() - self.attr("width")().cast<int>();
+    const int frame_h = frame.attr("height")().cast<int>() - self.attr("height")().cast<int>();
+    const int room_w = area.attr("width")().cast<int>() - frame_w;
+    const int room_h = area.attr("height")().cast<int>() - frame_h;
+    self.attr("setMinimumSize")(std::min(760, room_w), std::min(480, room_h));
+    const int width = std::min(self.attr("width")().cast<int>(), room_w);
+    const int height = std::min(self.attr("height")().cast<int>(), room_h);
+    self.attr("resize")(width, height);
+
+    const int left = area.attr("left")().cast<int>(), top = area.attr("top")().cast<int>();
+    const int x = std::clamp(frame.attr("x")().cast<int>(), left, left + room_w - width);
+    const int y = std::clamp(frame.attr("y")().cast<int>(), top, top + room_h - height);
+    if (x != frame.attr("x")().cast<int>() || y != frame.attr("y")().cast<int>())
+        self.attr("move")(x, y);
+}
+
+// Whether the window still waits for its frame, to be fitted once more.
+constexpr const char* fit_pending = "_z47_fit_when_framed";
+
+// The window class itself, for the inherited handlers: call.closure[0] holds the class cell.
+py::object base_view(const Call& call, py::handle self)
+{
+    return super_of(call.closure[0].cast<py::list>()[0], self);
+}
+
+py::object show_event(const Call& call)
+{
+    py::handle self = call[0], event = call[1];
+    base_view(call, self).attr("showEvent")(event);
+    if (truth(event.attr("spontaneous")()) || truth(self.attr("property")("_z47_fitted")))
+        return py::none();
+    self.attr("setProperty")("_z47_fitted", true);
+    fit_to_screen(self);
+    self.attr("setProperty")(fit_pending, !frame_known(self));
+    return py::none();
+}
+
+py::object move_event(const Call& call)
+{
+    py::handle self = call[0];
+    base_view(call, self).attr("moveEvent")(call[1]);
+    if (truth(self.attr("property")(fit_pending)) && frame_known(self)) {
+        self.attr("setProperty")(fit_pending, false);
+        fit_to_screen(self);
+    }
+    return py::none();
+}
+
 // ---- closing ---------------------------------------------------------------------------------
 
 // closeEvent: a window closed while scripts run would leave a process with no window behind
@@ -219,6 +296,17 @@ py::object make_method(const char* name, std::vector<std::string> params,
     return make_function(std::move(spec), std::move(body));
 }
 
+// A Qt event handler of the window; it may reach the inherited one through the class cell.
+py::object make_event_handler(const char* name, py::list class_cell, py::object (*handler)(const Call&))
+{
+    FunctionSpec spec{.name = name, .qualname = std::string("Z47InstallerCenter.") + name,
+                      .params = {"self", "event"}, .file = __FILE_NAME__, .line = __LINE__};
+    return make_function(std::move(spec), [handler](const Call& call) -> py::object {
+        from_slot(call[0], [&] { handler(call); });
+        return py::none();
+    }, py::make_tuple(class_cell));
+}
+
 }  // namespace
 
 py::object make_installer_center_class()
@@ -239,7 +327,10 @@ py::object make_installer_center_class()
     ns["uninstall_one"] =
         make_method("uninstall_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, uninstall_one);
     ns["install_all"] = make_method("install_all", {"self"}, {{"return", "None"}}, install_all, "_args");
-    // Qt calls it for every close request; nothing may leave it (PyQt would end the process).
+    // Qt calls these for every show, move and close; nothing may leave them (PyQt would end
+    // the process).
+    ns["showEvent"] = make_event_handler("showEvent", class_cell, show_event);
+    ns["moveEvent"] = make_event_handler("moveEvent", class_cell, move_event);
     ns["closeEvent"] = make_method("closeEvent", {"self", "event"}, {}, [](const Call& call) -> py::object {
         from_slot(call[0], [&] { close_event(call); });
         return py::none();

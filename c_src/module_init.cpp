@@ -206,6 +206,53 @@ int module_exec(PyObject* module)
 
 // ---- main ----------------------------------------------------------------------------------
 
+// The screen's own scale factor, unrounded.  Qt 5 rounds it by default, so a 150 % display
+// (144 DPI) draws the window at 200 %, larger than many such screens.  A factor just off a
+// whole number (an X server that reports its physical DPI, 100 for Xvfb, 109 for a 27-inch
+// 2560 x 1440 monitor) is passed through as well: the whole window then scales evenly, while a
+// factor rounded to 1 leaves the screen's DPI to the text alone, which outgrows the layout's
+// fixed sizes (the second card's description is cut at 100 DPI).  Must precede the
+// application object.
+void pass_scale_factors_through(py::handle QApplication, py::handle Qt)
+{
+    QApplication.attr("setHighDpiScaleFactorRoundingPolicy")(
+        Qt.attr("HighDpiScaleFactorRoundingPolicy").attr("PassThrough"));
+}
+
+// The name the desktop and assistive technologies know the centre by (not "python3" or
+// "-c"), and its menu entry on Linux.  The display name is left unset: Qt would append it to
+// the title of every window and box.
+void name_the_application(py::handle app)
+{
+    app.attr("setApplicationName")(texts::application_name);
+    app.attr("setDesktopFileName")(texts::desktop_file_name);
+}
+
+// Qt's own Turkish texts for its standard buttons and dialogs ("Tamam", "Evet", "Hayır"),
+// whatever the system's language: every text of the centre is Turkish.  The Windows package
+// ships qtbase_tr.qm in the translations folder of PyQt5's own Qt, found from PyQt5's
+// location: Qt's own idea of that folder passes through the ANSI code page on Windows, which
+// loses letters such as "ş" from a user's folder name.  Elsewhere (Debian's
+// qttranslations5-l10n) the system's Qt knows its folder.  Where the file is missing the
+// buttons stay in English; nothing else depends on it.
+py::object load_qt_translation(py::handle app)
+{
+    py::module_ core = py::module_::import("PyQt5.QtCore");
+    py::object os_path = global("os").attr("path");
+    py::object pyqt_dir = os_path.attr("dirname")(py::module_::import("PyQt5").attr("__file__"));
+    py::list folders;
+    folders.append(os_path.attr("join")(pyqt_dir, "Qt5", "translations"));
+    folders.append(core.attr("QLibraryInfo").attr("location")(core.attr("QLibraryInfo").attr("TranslationsPath")));
+    py::object translator = core.attr("QTranslator")();
+    for (py::handle folder : folders) {
+        if (truth(translator.attr("load")("qtbase_tr", folder))) {
+            app.attr("installTranslator")(translator);
+            break;
+        }
+    }
+    return translator;
+}
+
 py::object make_main()
 {
     FunctionSpec spec{.name = "main", .qualname = "main", .annotations = {{"return", "None"}},
@@ -217,7 +264,10 @@ py::object make_main()
         STEP py::object Qt = global("Qt");
         STEP QApplication.attr("setAttribute")(Qt.attr("AA_EnableHighDpiScaling"), true);
         STEP QApplication.attr("setAttribute")(Qt.attr("AA_UseHighDpiPixmaps"), true);
+        STEP pass_scale_factors_through(QApplication, Qt);
         STEP py::object app = QApplication(global("sys").attr("argv"));
+        STEP name_the_application(app);
+        STEP py::object translator = load_qt_translation(app);  // kept until main ends
         STEP app.attr("setFont")(global("QFont")("Roboto", 10, global("QFont").attr("Bold")));
         STEP py::object win = global("Z47InstallerCenter")();
         STEP win.attr("show")();

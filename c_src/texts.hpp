@@ -19,6 +19,10 @@ inline constexpr const char* module_doc_tail = "Sürüm 2.0.0\n";
 inline constexpr const char* worker_doc =
     "Arayüzün donmaması için kurulum betiklerini arka planda çalıştırır.";
 
+// The application's name for the desktop and assistive technologies, and its menu entry.
+inline constexpr const char* application_name = "Z47 Kurulum Merkezi";
+inline constexpr const char* desktop_file_name = "z47-kurulum-merkezi";
+
 // Main window.
 inline constexpr const char* window_title = "Z47 Masaüstü Araçları 5'i 1 Arada Kurulum Merkezi — ";
 inline constexpr const char* header_title = "Z47 Masaüstü Araçları — Kurulum ve Yönetim Merkezi";

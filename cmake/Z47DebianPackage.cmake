@@ -138,7 +138,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # bash is essential, so it is named with a version: every supported Debian release has 5.x.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "${python_depends}, python3-pyqt5, bash (>= 5.0)")
+# qttranslations5-l10n: Qt's own Turkish texts for the message boxes' buttons.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${python_depends}, python3-pyqt5, qttranslations5-l10n, bash (>= 5.0)")
 # The shared libraries the module links, from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The fonts the window is designed with; Qt falls back to others without them.

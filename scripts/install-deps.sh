@@ -15,8 +15,9 @@ run_packages=(
   cmake make g++ pkg-config python3-dev pybind11-dev
   # the sample tools' icons, rendered from SVG at build time
   librsvg2-bin
-  # the centre's UI, and the fonts its window is designed with
-  python3-pyqt5 fonts-roboto fonts-noto-color-emoji
+  # the centre's UI, the fonts its window is designed with, and Qt's Turkish texts (the
+  # Windows package ships the same file)
+  python3-pyqt5 fonts-roboto fonts-noto-color-emoji qttranslations5-l10n
   # a display where there is none: xvfb-run needs xauth
   xvfb xauth
   # make deb: dpkg-shlibdeps works out the package's library dependencies, and CPack finds
@@ -36,8 +37,11 @@ test_packages=(
   wine wine64 fonts-wine
   libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1 libxfixes3
   libxxf86vm1 libgl1
-  # xwininfo, to find the windows the tests photograph
-  x11-utils
+  # xwininfo and xprop, to find the windows the tests photograph; a window manager and the
+  # X resources (xrdb) of a desktop, for the window on screens people have
+  x11-utils x11-xserver-utils openbox
+  # a screen reader's view of the window: a session bus and the accessibility bus (AT-SPI)
+  dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   # the Debian package's checks; gio starts menu entries as a desktop does
   lintian desktop-file-utils libglib2.0-bin
 )

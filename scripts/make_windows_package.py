@@ -6,7 +6,8 @@
         Z47_Kurulum_Merkezi.cp312-win_amd64.pyd     the centre
         python312.dll, python312.zip, pythonw.exe   the embeddable Python 3.12 runtime, whole
         python312._pth                              the runtime's search path (below)
-        Lib/site-packages/PyQt5/...                 PyQt5 with its Qt
+        Lib/site-packages/PyQt5/...                 PyQt5 with its Qt, and Qt's Turkish texts
+                                                    in PyQt5/Qt5/translations
         z47-linux-monitor/, ...                     the six tool folders
     Z47_Masaustu_Araclari_Tam_Paketi-<version>-win64.zip
 
@@ -32,6 +33,12 @@ PYQT5 = "pyqt5-5.15.11-win_amd64"
 TOOLS = ["z47-linux-monitor", "z47-vpn-adblocker", "z47-delmo", "z47-system-network", "z47-cloud",
          "z47-remote-desktop"]
 SEARCH_PATH = "python312.zip\r\n.\r\nLib\\site-packages\r\n"
+# Qt's Turkish texts for its standard buttons ("Tamam", "Evet", "Hayır").  PyQt5's wheel for
+# Windows does not carry them; the file is the same for every platform, and Debian's
+# qttranslations5-l10n has it (5.15.8 on Debian 12 and 5.15.15 on Debian 13 ship these bytes).
+QT_TRANSLATIONS = pathlib.Path("/usr/share/qt5/translations")
+QT_TRANSLATION = "qtbase_tr.qm"
+QT_TRANSLATION_SHA256 = "6a0bf6e70e7920c2b193e76e92f78f315936955d3b06ac039d917f2e06c43281"
 ZIP_TIME = (2024, 1, 1, 0, 0, 0)  # the same bytes for the same files, whenever it is built
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -76,7 +83,16 @@ def copy_tree(source: pathlib.Path, target: pathlib.Path):
         (copy_tree if item.is_dir() else copy_file)(item, target / item.name)
 
 
-def lay_out(folder: pathlib.Path, sdk: pathlib.Path, build: pathlib.Path):
+def checked_translation(folder: pathlib.Path) -> pathlib.Path:
+    path = need(folder / QT_TRANSLATION, "Qt's Turkish texts (Debian's qttranslations5-l10n)")
+    digest = hashlib.sha256(path.read_bytes()).hexdigest()
+    if digest != QT_TRANSLATION_SHA256:
+        raise PackageError(f"{path} is not the file the package is made with: expected {QT_TRANSLATION_SHA256}, "
+                           f"got {digest}")
+    return path
+
+
+def lay_out(folder: pathlib.Path, sdk: pathlib.Path, build: pathlib.Path, qt_translations: pathlib.Path):
     folder.mkdir(parents=True)
     windows = build / "windows"
     for built, what in ((f"{NAME}.exe", "the Windows launcher"), (MODULE, "the Windows module")):
@@ -90,6 +106,9 @@ def lay_out(folder: pathlib.Path, sdk: pathlib.Path, build: pathlib.Path):
     site = folder / "Lib" / "site-packages"
     site.parent.mkdir()
     copy_tree(need(sdk / PYQT5, "PyQt5 for Windows"), site)
+    translations = site / "PyQt5" / "Qt5" / "translations"  # where PyQt5's Qt looks for them
+    translations.mkdir()
+    copy_file(checked_translation(qt_translations), translations / QT_TRANSLATION)
 
     for tool in TOOLS:
         copy_tree(need(build / "centre" / tool, "a sample tool folder"), folder / tool)
@@ -115,7 +134,8 @@ def replace(temporary: pathlib.Path, final: pathlib.Path):
     temporary.rename(final)
 
 
-def make_package(sdk: pathlib.Path, build: pathlib.Path, dest: pathlib.Path, version: str, check=True):
+def make_package(sdk: pathlib.Path, build: pathlib.Path, dest: pathlib.Path, version: str, check=True,
+                 qt_translations: pathlib.Path = QT_TRANSLATIONS):
     if check:
         check_sdk(sdk)
     dest.mkdir(parents=True, exist_ok=True)
@@ -129,7 +149,7 @@ def make_package(sdk: pathlib.Path, build: pathlib.Path, dest: pathlib.Path, ver
         elif leftover.exists():
             leftover.unlink()
     try:
-        lay_out(partial_folder, sdk, build)
+        lay_out(partial_folder, sdk, build, qt_translations)
         write_zip(partial_folder, partial_zip)
         replace(partial_folder, folder)
         replace(partial_zip, archive)

@@ -296,7 +296,7 @@ def test_control_fields_name_the_project_version_and_what_the_centre_needs(deb, 
 
     depends = relations(fields["Depends"])
     names = {name for name, _, _ in depends}
-    assert {"python3-pyqt5", "bash"} <= names
+    assert {"python3-pyqt5", "qttranslations5-l10n", "bash"} <= names
 
     # The shared libraries the module links, each by the package that has it.
     needed = re.findall(r"NEEDED\s+(\S+)", run(["objdump", "-p", STAGE / module_name()]).stdout)

@@ -7,7 +7,7 @@ import pytest
 
 # The actions in their order, then the Qt handler that keeps the window open while scripts run.
 METHODS = ["__init__", "_btn_style", "_run_scripts_async", "install_one", "launch_one", "uninstall_one",
-           "install_all", "closeEvent"]
+           "install_all", "showEvent", "moveEvent", "closeEvent"]
 
 ANNOTATIONS = [
     ("clean_font", {"size_pt": "int", "return": "QFont"}),

@@ -5,6 +5,7 @@ import subprocess
 
 import pytest
 
+from desktop import run_probed_centre
 from helpers import ROOT, run_python
 
 # Drives main() in a fresh process with the module's QApplication replaced by a subclass whose
@@ -81,7 +82,7 @@ def test_the_window_under_xvfb_has_the_asked_size_and_is_not_blank(tmp_path):
     """What a person sees: the real window on a real X server, photographed."""
     shot = tmp_path / "centre.png"
     done = subprocess.run(
-        ["xvfb-run", "-a", "-s", "-screen 0 1280x800x24", "/usr/bin/python3",
+        ["xvfb-run", "-a", "-s", "-screen 0 1280x800x24 -dpi 96", "/usr/bin/python3",
          str(ROOT / "scripts" / "run_centre.py"), "--screenshot", str(shot)],
         capture_output=True, text=True, timeout=120,
         env={"PATH": "/usr/bin:/bin", "HOME": str(tmp_path), "XDG_RUNTIME_DIR": str(tmp_path)})
@@ -93,3 +94,19 @@ def test_the_window_under_xvfb_has_the_asked_size_and_is_not_blank(tmp_path):
     assert len(colours) > 20  # text, cards and buttons, not one flat colour
     background = image.pixelColor(5, 730).name().upper()
     assert background == "#F4F7FB"
+
+
+def test_the_centre_has_its_name_and_its_boxes_speak_turkish(tmp_path):
+    # The centre as its start command runs it, with the real boxes: Qt's standard buttons in
+    # Turkish whatever the system language, and Enter in the removal box answers "Hayır".
+    env = {"XDG_DATA_HOME": str(tmp_path / "data"), "HOME": str(tmp_path / "home"), "LANG": "C.UTF-8",
+           "LANGUAGE": None, "LC_ALL": None}
+    findings = run_probed_centre(None, tmp_path, env=env, actions=[
+        ["install_one", "z47-delmo"], ["launch_missing"], ["uninstall_one", "z47-delmo"]])
+    [window] = [what for kind, what in findings if kind == "window"]
+    assert (window["application"], window["desktop_file"]) == ("Z47 Kurulum Merkezi", "z47-kurulum-merkezi")
+    boxes = [(box["caption"], box["buttons"], box["default"]) for kind, box in findings if kind == "box"]
+    assert boxes == [("Kurulum Tamamlandı", ["Tamam"], "Tamam"),
+                     ("Başlatma Hatası", ["Tamam"], "Tamam"),
+                     ("Kaldırma Onayı", ["&Evet", "&Hayır"], "&Hayır")]
+    assert (tmp_path / "data" / "applications" / "z47-delmo.desktop").exists()  # not removed

@@ -11,6 +11,7 @@ import time
 
 import pytest
 
+from desktop import PROBE as WINDOW_PROBE
 from helpers import PYTHON, changed
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -235,6 +236,16 @@ class Wine:
                 "which a login session provides (as root the tests make it): run the tests in a login "
                 "session or as root")
 
+    def set_display_scaling(self, log_pixels: int):
+        """Windows' display scaling (96 is 100 %, 144 is 150 %), as its settings set it; the
+        server is ended so that the next program starts with it."""
+        subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                        "/d", str(log_pixels), "/f"], env=self.env, check=True, timeout=120,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for flag in ("-k", "-w"):
+            subprocess.run(["wineserver", flag], env=self.env, timeout=60, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
     def server_folder(self) -> pathlib.Path:
         """Where a server below the per-user runtime folder keeps its socket for this prefix."""
         prefix = pathlib.Path(self.env["WINEPREFIX"]).stat()
@@ -262,13 +273,14 @@ def make_run_user_folder() -> list:
 
 
 @contextlib.contextmanager
-def wine_session(base: pathlib.Path):
-    """An X server and a new wine prefix below `base`, with its server running, for the time of
-    the block; afterwards nothing of them is left, `base` included."""
+def wine_session(base: pathlib.Path, display=None):
+    """A new wine prefix below `base`, with its server running, on `display` or else on an X
+    server of its own, for the time of the block; afterwards nothing of them is left, `base`
+    included."""
     for tool in ("wine", "wineserver", "Xvfb"):
         assert shutil.which(tool), f"{tool} is missing: scripts/install-deps.sh installs it"
     made = make_run_user_folder()
-    xvfb, display = start_xvfb()
+    xvfb, display = start_xvfb() if display is None else (None, display)
     session = Wine(base, display)
     try:
         (base / "prefix").mkdir()
@@ -282,8 +294,9 @@ def wine_session(base: pathlib.Path):
         for flag in ("-k", "-w"):
             subprocess.run(["wineserver", flag], env=session.env, timeout=60, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        xvfb.terminate()
-        xvfb.wait(timeout=30)
+        if xvfb is not None:
+            xvfb.terminate()
+            xvfb.wait(timeout=30)
         shutil.rmtree(session.server_folder(), ignore_errors=True)
         for folder in reversed(made):
             shutil.rmtree(folder, ignore_errors=True)
@@ -397,6 +410,22 @@ class PackageFolder:
 
     def env(self, **changes) -> dict:
         return {"Z47_TEST_REPORT": windows_path(self.report_file), **changes}
+
+    def probed(self, actions=()) -> dict:
+        """Loads the window probe (tests/support/probe) into the package's runtime at start-up;
+        returns the environment that steers it, with its report in scratch/probe.jsonl."""
+        pth = self.path / "python312._pth"
+        text = pth.read_bytes()
+        pth.unlink()  # a hard link to the built package: replaced, never written into
+        pth.write_bytes(text.rstrip(b"\r\n") + b"\r\nimport site\r\n")
+        shutil.copyfile(WINDOW_PROBE / "sitecustomize.py", self.path / "sitecustomize.py")
+        return self.env(Z47_PROBE_REPORT=windows_path(self.probe_report),
+                        Z47_PROBE_SHOT=windows_path(self.scratch / "window.png"),
+                        Z47_PROBE_ACTIONS=json.dumps([list(action) for action in actions]))
+
+    @property
+    def probe_report(self) -> pathlib.Path:
+        return self.scratch / "probe.jsonl"
 
     def start(self, *args, env=None, stdout=subprocess.DEVNULL) -> subprocess.Popen:
         return self.wine.start(self.launcher, *args, cwd=self.scratch, env=env or self.env(), stdout=stdout)

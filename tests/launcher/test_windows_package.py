@@ -1,9 +1,11 @@
 """The Windows package as users get it, run under wine with the real Python 3.12 runtime, the
 real PyQt5 and the real centre module: unzipped into a folder whose path has spaces and Turkish
 letters, double-clicked, used and closed; and the ways a start can fail."""
+import pathlib
 import re
 import shutil
 import subprocess
+import tempfile
 import zipfile
 
 import pytest
@@ -11,6 +13,8 @@ import pytest
 from launcher_env import (BUILD, CENTRE_TITLE, LAUNCHER_NAME, MODULE_PYD, PACKAGE, PACKAGE_TITLE,
                           RUNTIME_FAILURE, START_UP_ERROR_CAPTION, PackageFolder, built, screenshot,
                           start_up_log, stop, windows_parts_missing, windows_path, x_window_lines)
+from desktop import assert_fits_its_screen, read_probe, x_desktop
+from launcher_env import wine_session
 from pe_file import read_pe
 
 pytestmark = [pytest.mark.skipif(windows_parts_missing() is not None, reason=str(windows_parts_missing())),
@@ -257,3 +261,42 @@ def test_runtime_that_cannot_start_logs_its_own_reason(package, wine):
     log = start_up_log(wine).read_bytes().decode("utf-8")
     assert log == (f"{RUNTIME_FAILURE}\r\n"
                    "init_fs_encoding: failed to get the Python codec of the filesystem encoding\r\n")
+
+
+# --- display scaling and language, as Windows users have them -----------------------------------
+
+@pytest.fixture(scope="module", params=[(1366, 768), (1920, 1080)], ids=["1366x768", "1920x1080"])
+def wine_desktop(request):
+    """Wine on a display of that size under a window manager with a task bar's strip free."""
+    base = pathlib.Path(tempfile.mkdtemp(prefix="wine-desktop-", dir=built(BUILD)))
+    try:
+        (base / "wine").mkdir()
+        with x_desktop(base / "desktop", request.param) as display, wine_session(base / "wine", display) as wine:
+            yield wine, request.param
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+
+
+@pytest.mark.parametrize("log_pixels", [120, 144], ids=["125%", "150%"])
+def test_window_fits_the_screen_at_the_display_scaling_users_have(wine_desktop, tmp_path, log_pixels):
+    wine, screen = wine_desktop
+    wine.set_display_scaling(log_pixels)
+    package = PackageFolder(tmp_path.joinpath(*USER_FOLDER, LAUNCHER_NAME), wine)
+    try:
+        assert package.run(env=package.probed()) == 0
+    finally:
+        wine.set_display_scaling(96)
+    [window] = [what for kind, what in read_probe(package.probe_report) if kind == "window"]
+    assert_fits_its_screen(window, log_pixels / 96)
+    SHOTS.mkdir(parents=True, exist_ok=True)
+    shutil.copy(package.scratch / "window.png", SHOTS / f"windows-{screen[0]}x{screen[1]}-{log_pixels}dpi.png")
+
+
+def test_message_boxes_speak_turkish_in_the_package(package):
+    # From a folder whose path has Turkish letters: Qt's own idea of its translations folder
+    # would have lost them.
+    assert package.run(env=package.probed(actions=[["launch_missing"], ["uninstall_one", "z47-delmo"]])) == 0
+    boxes = [(box["caption"], box["buttons"], box["default"]) for kind, box in read_probe(package.probe_report)
+             if kind == "box"]
+    assert boxes == [("Başlatma Hatası", ["Tamam"], "Tamam"),
+                     ("Kaldırma Onayı", ["&Evet", "&Hayır"], "&Hayır")]
