@@ -222,8 +222,12 @@ void fit_to_screen(py::handle self)
     py::object frame = self.attr("frameGeometry")();
     const int frame_w = frame.attr("width")().cast<int>() - self.attr("width")().cast<int>();
     const int frame_h = frame.attr("height")().cast<int>() - self.attr("height")().cast<int>();
-    const int room_w = area.attr("width")().cast<int>() - frame_w;
-    const int room_h = area.attr("height")().cast<int>() - frame_h;
+    // At a fractional scale the window's size is rounded to the screen's pixels, which can add
+    // one: a logical pixel less keeps the frame inside the area.
+    const double ratio = screen.attr("devicePixelRatio")().cast<double>();
+    const int rounding = ratio == static_cast<int>(ratio) ? 0 : 1;
+    const int room_w = area.attr("width")().cast<int>() - frame_w - rounding;
+    const int room_h = area.attr("height")().cast<int>() - frame_h - rounding;
     self.attr("setMinimumSize")(std::min(760, room_w), std::min(480, room_h));
     const int width = std::min(self.attr("width")().cast<int>(), room_w);
     const int height = std::min(self.attr("height")().cast<int>(), room_h);

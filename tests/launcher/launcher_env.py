@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-from desktop import PROBE as WINDOW_PROBE
+from desktop import PROBE as WINDOW_PROBE, ProbedRun, probe_env
 from helpers import PYTHON, changed
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -419,13 +419,12 @@ class PackageFolder:
         pth.unlink()  # a hard link to the built package: replaced, never written into
         pth.write_bytes(text.rstrip(b"\r\n") + b"\r\nimport site\r\n")
         shutil.copyfile(WINDOW_PROBE / "sitecustomize.py", self.path / "sitecustomize.py")
-        return self.env(Z47_PROBE_REPORT=windows_path(self.probe_report),
-                        Z47_PROBE_SHOT=windows_path(self.scratch / "window.png"),
-                        Z47_PROBE_ACTIONS=json.dumps([list(action) for action in actions]))
+        return self.env(**probe_env(self.scratch / "probe.jsonl", self.scratch / "window.png", self.scratch / "hold",
+                                    actions, path=windows_path))
 
-    @property
-    def probe_report(self) -> pathlib.Path:
-        return self.scratch / "probe.jsonl"
+    def start_probed(self, actions=()) -> ProbedRun:
+        """Starts the package with the probe: its findings, and the window open until released."""
+        return ProbedRun(self.start(env=self.probed(actions)), self.scratch)
 
     def start(self, *args, env=None, stdout=subprocess.DEVNULL) -> subprocess.Popen:
         return self.wine.start(self.launcher, *args, cwd=self.scratch, env=env or self.env(), stdout=stdout)

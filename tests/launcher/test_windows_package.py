@@ -13,7 +13,7 @@ import pytest
 from launcher_env import (BUILD, CENTRE_TITLE, LAUNCHER_NAME, MODULE_PYD, PACKAGE, PACKAGE_TITLE,
                           RUNTIME_FAILURE, START_UP_ERROR_CAPTION, PackageFolder, built, screenshot,
                           start_up_log, stop, windows_parts_missing, windows_path, x_window_lines)
-from desktop import assert_fits_its_screen, read_probe, x_desktop
+from desktop import assert_fits_its_screen, x_desktop, x_frame_of, x_work_area
 from launcher_env import wine_session
 from pe_file import read_pe
 
@@ -283,11 +283,16 @@ def test_window_fits_the_screen_at_the_display_scaling_users_have(wine_desktop, 
     wine.set_display_scaling(log_pixels)
     package = PackageFolder(tmp_path.joinpath(*USER_FOLDER, LAUNCHER_NAME), wine)
     try:
-        assert package.run(env=package.probed()) == 0
+        run = package.start_probed()
+        try:
+            window = run.window()
+            frame, area = x_frame_of(wine.display, CENTRE_TITLE), x_work_area(wine.display)
+        finally:
+            assert run.release() == 0
+            stop(run.process)
     finally:
         wine.set_display_scaling(96)
-    [window] = [what for kind, what in read_probe(package.probe_report) if kind == "window"]
-    assert_fits_its_screen(window, log_pixels / 96)
+    assert_fits_its_screen(window, log_pixels / 96, frame, area)
     SHOTS.mkdir(parents=True, exist_ok=True)
     shutil.copy(package.scratch / "window.png", SHOTS / f"windows-{screen[0]}x{screen[1]}-{log_pixels}dpi.png")
 
@@ -295,8 +300,11 @@ def test_window_fits_the_screen_at_the_display_scaling_users_have(wine_desktop, 
 def test_message_boxes_speak_turkish_in_the_package(package):
     # From a folder whose path has Turkish letters: Qt's own idea of its translations folder
     # would have lost them.
-    assert package.run(env=package.probed(actions=[["launch_missing"], ["uninstall_one", "z47-delmo"]])) == 0
-    boxes = [(box["caption"], box["buttons"], box["default"]) for kind, box in read_probe(package.probe_report)
-             if kind == "box"]
+    run = package.start_probed(actions=[["launch_missing"], ["uninstall_one", "z47-delmo"]])
+    try:
+        assert run.release() == 0
+    finally:
+        stop(run.process)
+    boxes = [(box["caption"], box["buttons"], box["default"]) for kind, box in run.findings() if kind == "box"]
     assert boxes == [("Başlatma Hatası", ["Tamam"], "Tamam"),
                      ("Kaldırma Onayı", ["&Evet", "&Hayır"], "&Hayır")]

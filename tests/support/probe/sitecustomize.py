@@ -13,7 +13,8 @@ named by Z47_PROBE_REPORT:
 Z47_PROBE_SHOT names a PNG file for a picture of the window.  Z47_PROBE_ACTIONS is a JSON
 list of [method, tool folder] (or [method] alone) to call on the window one after another,
 each once the box of the one before has been answered; "launch_missing" as the method starts
-a tool whose app.py does not exist.  Then the window is closed as its user would close it.  Without
+a tool whose app.py does not exist.  Then the window is closed as its user would close it
+(once the file Z47_PROBE_HOLD names exists, when it names one).  Without
 Z47_PROBE_REPORT it does nothing.
 """
 import json
@@ -95,6 +96,9 @@ if _report_file:
             if self.waiting_for_box:
                 return
             if not self.actions:
+                hold = os.environ.get("Z47_PROBE_HOLD")
+                if hold and not os.path.exists(hold):
+                    return  # open until that file exists
                 self.timer.stop()
                 self.window.close()
                 return
