@@ -8,6 +8,8 @@
         python312._pth                              the runtime's search path (below)
         Lib/site-packages/PyQt5/...                 PyQt5 with its Qt, and Qt's Turkish texts
                                                     in PyQt5/Qt5/translations
+        fonts/                                      Roboto, the window's font, with its licence:
+                                                    the launcher registers it for its own process
         z47-linux-monitor/, ...                     the six tool folders
     Z47_Masaustu_Araclari_Tam_Paketi-<version>-win64.zip
 
@@ -39,6 +41,21 @@ SEARCH_PATH = "python312.zip\r\n.\r\nLib\\site-packages\r\n"
 QT_TRANSLATIONS = pathlib.Path("/usr/share/qt5/translations")
 QT_TRANSLATION = "qtbase_tr.qm"
 QT_TRANSLATION_SHA256 = "6a0bf6e70e7920c2b193e76e92f78f315936955d3b06ac039d917f2e06c43281"
+# The window is designed in Roboto, which a stock Windows machine does not have (Qt would fall
+# back to Tahoma, wider and at regular weight).  The upright weights of Debian's
+# fonts-roboto-unhinted (the same bytes on Debian 12 and 13), under the Apache licence.
+ROBOTO = pathlib.Path("/usr/share/fonts/truetype/roboto/unhinted/RobotoTTF")
+ROBOTO_SHA256 = {
+    "Roboto-Thin.ttf": "52cab88c2fe93c21152b483763745976861be2e3cc093554155f8a3b24de5b97",
+    "Roboto-Light.ttf": "e5c6b2b3cad15fd7dd820970eb859635d75bb2155b1a70f78a0668f8ba6d6eef",
+    "Roboto-Regular.ttf": "797e35f7f5d6020a5c6ea13b42ecd668bcfb3bbc4baa0e74773527e5b6cb3174",
+    "Roboto-Medium.ttf": "7984aafeaf437899ce89b251d2875fc5048cb7d290152eac070239cca7ff726c",
+    "Roboto-Bold.ttf": "36f3709dea3e3ce3c6aedc058079e55980825f898f1e901d091c73c40de8bab1",
+    "Roboto-Black.ttf": "bbd81322180b38dee7c61668970af6159f7fd180eac6bf615f3d1e06f878d3f0",
+}
+APACHE_LICENCE = pathlib.Path("/usr/share/common-licenses/Apache-2.0")
+ROBOTO_NOTICE = ("Roboto\r\nCopyright 2015 Google Inc.\r\n"
+                 "Licensed under the Apache License, Version 2.0, whose text follows.\r\n\r\n")
 ZIP_TIME = (2024, 1, 1, 0, 0, 0)  # the same bytes for the same files, whenever it is built
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -83,16 +100,24 @@ def copy_tree(source: pathlib.Path, target: pathlib.Path):
         (copy_tree if item.is_dir() else copy_file)(item, target / item.name)
 
 
-def checked_translation(folder: pathlib.Path) -> pathlib.Path:
-    path = need(folder / QT_TRANSLATION, "Qt's Turkish texts (Debian's qttranslations5-l10n)")
-    digest = hashlib.sha256(path.read_bytes()).hexdigest()
-    if digest != QT_TRANSLATION_SHA256:
-        raise PackageError(f"{path} is not the file the package is made with: expected {QT_TRANSLATION_SHA256}, "
-                           f"got {digest}")
+def pinned(path: pathlib.Path, what: str, sha256: str) -> pathlib.Path:
+    """The file, once its bytes are the ones the package is made with."""
+    digest = hashlib.sha256(need(path, what).read_bytes()).hexdigest()
+    if digest != sha256:
+        raise PackageError(f"{path} is not the file the package is made with: expected {sha256}, got {digest}")
     return path
 
 
-def lay_out(folder: pathlib.Path, sdk: pathlib.Path, build: pathlib.Path, qt_translations: pathlib.Path):
+def lay_out_fonts(folder: pathlib.Path, roboto: pathlib.Path):
+    folder.mkdir()
+    for name, sha256 in ROBOTO_SHA256.items():
+        copy_file(pinned(roboto / name, "Roboto (Debian's fonts-roboto-unhinted)", sha256), folder / name)
+    licence = need(APACHE_LICENCE, "the Apache licence's text").read_text(encoding="utf-8")
+    (folder / "Roboto-LICENSE.txt").write_bytes((ROBOTO_NOTICE + licence.replace("\n", "\r\n")).encode("utf-8"))
+
+
+def lay_out(folder: pathlib.Path, sdk: pathlib.Path, build: pathlib.Path, qt_translations: pathlib.Path,
+            roboto: pathlib.Path):
     folder.mkdir(parents=True)
     windows = build / "windows"
     for built, what in ((f"{NAME}.exe", "the Windows launcher"), (MODULE, "the Windows module")):
@@ -108,7 +133,9 @@ def lay_out(folder: pathlib.Path, sdk: pathlib.Path, build: pathlib.Path, qt_tra
     copy_tree(need(sdk / PYQT5, "PyQt5 for Windows"), site)
     translations = site / "PyQt5" / "Qt5" / "translations"  # where PyQt5's Qt looks for them
     translations.mkdir()
-    copy_file(checked_translation(qt_translations), translations / QT_TRANSLATION)
+    copy_file(pinned(qt_translations / QT_TRANSLATION, "Qt's Turkish texts (Debian's qttranslations5-l10n)",
+                     QT_TRANSLATION_SHA256), translations / QT_TRANSLATION)
+    lay_out_fonts(folder / "fonts", roboto)
 
     for tool in TOOLS:
         copy_tree(need(build / "centre" / tool, "a sample tool folder"), folder / tool)
@@ -135,7 +162,7 @@ def replace(temporary: pathlib.Path, final: pathlib.Path):
 
 
 def make_package(sdk: pathlib.Path, build: pathlib.Path, dest: pathlib.Path, version: str, check=True,
-                 qt_translations: pathlib.Path = QT_TRANSLATIONS):
+                 qt_translations: pathlib.Path = QT_TRANSLATIONS, roboto: pathlib.Path = ROBOTO):
     if check:
         check_sdk(sdk)
     dest.mkdir(parents=True, exist_ok=True)
@@ -149,7 +176,7 @@ def make_package(sdk: pathlib.Path, build: pathlib.Path, dest: pathlib.Path, ver
         elif leftover.exists():
             leftover.unlink()
     try:
-        lay_out(partial_folder, sdk, build, qt_translations)
+        lay_out(partial_folder, sdk, build, qt_translations, roboto)
         write_zip(partial_folder, partial_zip)
         replace(partial_folder, folder)
         replace(partial_zip, archive)

@@ -3,7 +3,8 @@
 //   1. a command line without a guard flag runs the single-instance guard;
 //   2. a second start brings the running instance's window forward and ends with 0;
 //   3. the launcher's own directory becomes the working directory, the DLL directory and
-//      PYTHONPATH (an inherited PYTHONPATH is replaced, not extended);
+//      PYTHONPATH (an inherited PYTHONPATH is replaced, not extended), and the fonts the
+//      package ships in its fonts folder are made available to the process;
 //   4. the embedded runtime starts with the command line as sys.argv, read as plain words,
 //      and with a real interpreter program as sys.executable; when it cannot be configured
 //      so or cannot start, its reason goes to the start-up log and a box tells the user;
@@ -66,6 +67,8 @@ void enter_own_directory(const native_string& dir)
     platform::set_current_directory(dir);
     platform::set_dll_directory(dir);
     platform::set_environment(texts::search_path_variable, dir);
+    // The window's font, shipped with the package: a stock Windows machine does not have it.
+    platform::add_private_fonts(dir + platform::dir_separator + texts::fonts_folder);
 }
 
 // Why the runtime did not start, as it reports it: the function and its message, or the code

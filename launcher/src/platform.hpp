@@ -72,6 +72,12 @@ void set_current_directory(const native_string& dir);
 void set_dll_directory(const native_string& dir);
 void set_environment(const native_char* name, const native_string& value);
 
+// Makes the fonts (*.ttf) in `folder` available to this process only, before anything draws
+// text: nothing is installed on the machine and nothing remains after the process.  A font
+// that cannot be added leaves the system's own fonts in its place.  Nothing to do off Windows,
+// where the fonts come with the system.
+void add_private_fonts(const native_string& folder);
+
 // A modal error box with no owner window (UTF-8 texts).
 void show_error_box(const char* caption, const char* text);
 

@@ -177,6 +177,8 @@ void set_current_directory(const native_string& dir)
 // libraries through the system's own search.
 void set_dll_directory(const native_string&) {}
 
+void add_private_fonts(const native_string&) {}
+
 void set_environment(const native_char* name, const native_string& value)
 {
     setenv(name, value.c_str(), 1);

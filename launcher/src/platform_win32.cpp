@@ -164,6 +164,19 @@ void set_dll_directory(const native_string& dir)
     SetDllDirectoryW(dir.c_str());
 }
 
+void add_private_fonts(const native_string& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*.ttf").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;  // no such folder, or no font in it
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            AddFontResourceExW((folder + L"\\" + found.cFileName).c_str(), FR_PRIVATE, nullptr);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 // The process's own environment block, which every C runtime in the process reads its copy
 // from and which the programs the centre starts inherit.  (The runtime itself gets the value
 // through its configuration as well: its C runtime may have copied the block already.)

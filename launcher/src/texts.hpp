@@ -46,6 +46,8 @@ inline constexpr const platform::native_char* search_path_variable = Z47_NATIVE(
 
 // The start-up log: the same file the bootstrap script writes a failed start to.
 inline constexpr const platform::native_char* log_base_variable = Z47_NATIVE("LOCALAPPDATA");
+// The package's folder of fonts for the window (Roboto).
+inline constexpr const platform::native_char* fonts_folder = Z47_NATIVE("fonts");
 inline constexpr const platform::native_char* log_folder = Z47_NATIVE(Z47_TEXT_LOG_FOLDER);
 inline constexpr const platform::native_char* log_file = Z47_NATIVE(Z47_TEXT_LOG_FILE);
 

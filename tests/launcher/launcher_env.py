@@ -165,7 +165,15 @@ class Wine:
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith(("WINE", "Z47_", "PYTHON", "QT_", "XDG_"))}
         home = base / "home"  # wine links its profile folders to $HOME: never the user's own
+        # As a stock Windows machine, the prefix sees wine's own fonts and none of this
+        # machine's: a fontconfig setup without font folders.  (A prefix keeps the fonts it has
+        # once seen in its registry, so this holds from its creation.)
+        fonts_conf = base / "fonts.conf"
+        fonts_conf.write_text('<?xml version="1.0"?>\n<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">\n'
+                              f"<fontconfig><cachedir>{base / 'fontconfig-cache'}</cachedir></fontconfig>\n",
+                              encoding="utf-8")
         self.env.update(
+            FONTCONFIG_FILE=str(fonts_conf),
             DISPLAY=display,
             HOME=str(home),
             XDG_CONFIG_HOME=str(home / ".config"),

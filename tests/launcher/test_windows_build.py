@@ -35,13 +35,14 @@ def test_is_a_64_bit_gui_program_importing_only_system_dlls_and_the_runtime(exe)
     pe = read_pe(exe)
     assert (pe.machine, pe.magic, pe.subsystem) == (MACHINE_AMD64, PE32_PLUS, SUBSYSTEM_WINDOWS_GUI)
     imports = pe.imports
-    assert set(imports) == {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll", "python312.dll"}
+    assert set(imports) == {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll", "msvcrt.dll", "python312.dll"}
     assert imports["python312.dll"] == RUNTIME_FUNCTIONS
     assert {"CreateMutexW", "GetModuleFileNameW", "SetCurrentDirectoryW", "SetDllDirectoryW",
             "SetEnvironmentVariableW", "MultiByteToWideChar", "GetCommandLineW"} <= imports["kernel32.dll"]
     assert {"EnumWindows", "GetWindowTextW", "IsIconic", "ShowWindow", "SetForegroundWindow",
             "BringWindowToTop", "MessageBoxW"} <= imports["user32.dll"]
     assert "CommandLineToArgvW" in imports["shell32.dll"]
+    assert imports["gdi32.dll"] == {"AddFontResourceExW"}  # the package's fonts, for the process only
     # PYTHONPATH goes into the process's environment block, not into one C runtime's copy of it
     assert not {"_wputenv_s", "_wputenv", "_putenv_s"} & imports["msvcrt.dll"]
 

@@ -308,3 +308,21 @@ def test_message_boxes_speak_turkish_in_the_package(package):
     boxes = [(box["caption"], box["buttons"], box["default"]) for kind, box in run.findings() if kind == "box"]
     assert boxes == [("Başlatma Hatası", ["Tamam"], "Tamam"),
                      ("Kaldırma Onayı", ["&Evet", "&Hayır"], "&Hayır")]
+
+
+@pytest.mark.parametrize("fonts_shipped", [True, False], ids=["as-shipped", "without-its-fonts"])
+def test_window_is_drawn_in_roboto_on_a_stock_machine(package, fonts_shipped):
+    # The prefix sees no font of this machine, as a stock Windows has none of them: Roboto can
+    # only come from the package's own fonts folder, registered for the process alone.
+    if not fonts_shipped:
+        shutil.rmtree(package.path / "fonts")
+    run = package.start_probed()
+    try:
+        window = run.window()
+        assert run.release() == 0
+    finally:
+        stop(run.process)
+    assert (window["font"] == "Roboto") is fonts_shipped, window["font"]
+    if fonts_shipped:
+        SHOTS.mkdir(parents=True, exist_ok=True)
+        shutil.copy(package.scratch / "window.png", SHOTS / "windows-stock-fonts.png")

@@ -42,6 +42,7 @@ if _report_file:
         return {
             "application": QtWidgets.QApplication.applicationName(),
             "desktop_file": QtWidgets.QApplication.desktopFileName(),
+            "font": QtGui.QFontInfo(window.font()).family(),  # the family Qt really draws with
             "ratio": screen.devicePixelRatio(),
             "screen": _rect(screen.geometry()),
             "available": _rect(screen.availableGeometry()),
