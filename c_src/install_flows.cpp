@@ -3,7 +3,9 @@
 // Each action finds its scripts, hands them to the window's runner with a status text and a
 // completion callback `_after`, and returns at once; `_after` runs on the GUI thread when the
 // run has ended and writes the outcome to the status line and a box.  On Windows, or for a tool
-// without kur.sh, "Kur ve Başlat" starts the tool instead (tool_launch.cpp).
+// without kur.sh, "Kur ve Başlat" starts the tool instead (tool_launch.cpp).  On Windows no
+// script is ever run, so "Tümünü Tek Tıkla Kur" and "Kaldır" claim no installation or removal
+// there: they say that the tools come with the package and where it is removed.
 //
 // Should an action fail while preparing (a tool folder that cannot be read, say), the user is
 // told with the action's own caption, as a failed run would tell them.
@@ -92,8 +94,18 @@ void install_one_steps(py::handle self, py::handle prog)
 
 // ---- Tümünü Tek Tıkla Kur ----------------------------------------------------------------------
 
+void tell_all_ready(py::handle self)
+{
+    self.attr("lbl_status").attr("setText")(texts::ready_all_status);
+    global("QMessageBox").attr("information")(
+        self, texts::installed_all_caption,
+        py::str(texts::ready_all_box) + py::str(texts::credits_prefix) + text_of(global("CREDITS_LINE")));
+}
+
 void install_all_steps(py::handle self)
 {
+    if (on_windows())
+        return tell_all_ready(self);
     py::list scripts;
     for (py::handle prog : global("PROGRAMS")) {
         py::object script = script_path(prog, "kur.sh");
@@ -114,11 +126,22 @@ void install_all_steps(py::handle self)
 
 // ---- Kaldır ------------------------------------------------------------------------------------
 
+void tell_not_removed(py::handle self, py::handle prog)
+{
+    py::str title = title_of(prog);
+    self.attr("lbl_status").attr("setText")(py::str(texts::mark_removed) + title +
+                                            py::str(texts::not_removed_status_tail));
+    global("QMessageBox").attr("information")(self, texts::not_removed_caption,
+                                              title + py::str(texts::not_removed_box_tail));
+}
+
 void uninstall_one_steps(py::handle self, py::handle prog)
 {
     py::object script = script_path(prog, "kaldir.sh");
     if (!exists(script))
         return;
+    if (on_windows())
+        return tell_not_removed(self, prog);
     py::object box = global("QMessageBox");
     py::object ans = box.attr("question")(self, texts::uninstall_question_caption,
                                           title_of(prog) + py::str(texts::uninstall_question_tail),

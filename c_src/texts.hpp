@@ -71,6 +71,13 @@ inline constexpr const char* installed_all_status = "✓ Tüm Z47 yazılımları
 inline constexpr const char* installed_all_caption = "Z47 Kurulum Merkezi";
 inline constexpr const char* installed_all_box =
     "✓ Tüm Z47 programları (Z47 Monitor, Z47 Morvek, Z47 Delmo, Z47 Sistem ve Ağ, Z47 Sevra) başarıyla kuruldu!";
+// On Windows the tools come with the package and no script runs: nothing is installed, and
+// the window says so and where the tools are started.
+inline constexpr const char* ready_all_status =
+    "✓ Tüm Z47 araçları bu pakette hazır — her birini kartındaki “Çalıştır” düğmesiyle başlatabilirsiniz.";
+inline constexpr const char* ready_all_box =
+    "✓ Windows'ta ayrıca kurulum gerekmez: Z47 araçları bu paketle birlikte gelir ve hazırdır.\n"
+    "Her birini kartındaki “Çalıştır” düğmesiyle başlatabilirsiniz.";
 
 // Starting a tool.
 inline constexpr const char* started_tail = " başlatıldı.";
@@ -85,6 +92,15 @@ inline constexpr const char* uninstall_question_tail =
 inline constexpr const char* uninstalling_tail = " kaldırılıyor...";
 inline constexpr const char* uninstalled_tail = " kaldırıldı.";
 inline constexpr const char* uninstall_error_caption = "Kaldırma Hatası";
+// On Windows no script runs, so nothing is removed: no question, and the window says where the
+// package is removed instead (title + ...).
+inline constexpr const char* not_removed_caption = "Kaldırma Bilgisi";
+inline constexpr const char* not_removed_box_tail =
+    " Windows'ta bu merkezden kaldırılmaz: araçlar paketin bir parçasıdır.\n"
+    "Paketi kurulum programıyla kurduysanız Windows Ayarları › Uygulamalar › Yüklü uygulamalar "
+    "listesinden, zip dosyasından açtıysanız klasörünü silerek kaldırabilirsiniz.";
+inline constexpr const char* not_removed_status_tail =
+    " kaldırılmadı — Windows'ta paket, yüklü uygulamalar listesinden kaldırılır.";
 
 // ---- Script worker: the result of a run of install or removal scripts -------------------
 // Shown after "Hata: " / "⚠️ Hata: " when a run fails.

@@ -6,6 +6,9 @@ ALL_INSTALLING = "⏳ Tüm Z47 programları arka planda kuruluyor..."
 ALL_INSTALLED = "✓ Tüm Z47 yazılımları başarıyla kuruldu ve başlatıldı!"
 ALL_BOX = ("✓ Tüm Z47 programları (Z47 Monitor, Z47 Morvek, Z47 Delmo, Z47 Sistem ve Ağ, Z47 Sevra) "
            "başarıyla kuruldu!\n\n🛡️ ")
+ALL_READY = "✓ Tüm Z47 araçları bu pakette hazır — her birini kartındaki “Çalıştır” düğmesiyle başlatabilirsiniz."
+ALL_READY_BOX = ("✓ Windows'ta ayrıca kurulum gerekmez: Z47 araçları bu paketle birlikte gelir ve hazırdır.\n"
+                 "Her birini kartındaki “Çalıştır” düğmesiyle başlatabilirsiniz.\n\n🛡️ ")
 
 
 def test_successful_install_reports_success(window, qtbot, centre, tool_tree, boxes, until_done, record_of):
@@ -71,9 +74,8 @@ def test_install_starts_the_tool_directly_when_no_script_is_to_run(
         ("linux", ["z47-remote-desktop", "z47-linux-monitor", "z47-delmo"],
          ["z47-linux-monitor/kur.sh", "z47-delmo/kur.sh", "z47-remote-desktop/kur.sh"]),
         ("linux", [], []),
-        ("win32", ["z47-delmo"], []),
     ],
-    ids=["present-scripts-in-catalogue-order", "nothing-present", "windows-runs-nothing"],
+    ids=["present-scripts-in-catalogue-order", "nothing-present"],
 )
 def test_install_all_runs_present_scripts_and_reports_success(window, centre, tool_tree, boxes, monkeypatch,
                                                               until_done, platform, present, ran):
@@ -86,6 +88,17 @@ def test_install_all_runs_present_scripts_and_reports_success(window, centre, to
     assert tool_tree.logged() == ran
     assert window.lbl_status.text() == ALL_INSTALLED
     assert boxes.calls == [("information", window, "Z47 Kurulum Merkezi", ALL_BOX + centre.CREDITS_LINE)]
+
+
+def test_install_all_on_windows_runs_nothing_and_claims_no_installation(window, centre, tool_tree, boxes, monkeypatch):
+    # The tools come with the Windows package: the window says they are ready and where they
+    # are started, at once, without a run.
+    monkeypatch.setattr(centre.sys, "platform", "win32")
+    tool_tree.logging_script("z47-delmo")
+    window.install_all(False)
+    assert window._workers == [] and tool_tree.logged() == []
+    assert window.lbl_status.text() == ALL_READY
+    assert boxes.calls == [("information", window, "Z47 Kurulum Merkezi", ALL_READY_BOX + centre.CREDITS_LINE)]
 
 
 def test_install_all_reports_the_failed_scripts_and_still_runs_the_rest(window, tool_tree, boxes, until_done):

@@ -16,6 +16,9 @@ def removal_script(tool_tree, status=0):
 
 
 REMOVED = "z47-system-network/kaldir.sh"
+NOT_REMOVED_BOX_TAIL = (" Windows'ta bu merkezden kaldırılmaz: araçlar paketin bir parçasıdır.\n"
+                        "Paketi kurulum programıyla kurduysanız Windows Ayarları › Uygulamalar › Yüklü uygulamalar "
+                        "listesinden, zip dosyasından açtıysanız klasörünü silerek kaldırabilirsiniz.")
 
 
 def test_without_a_removal_script_nothing_happens(window, tool_tree, boxes, record):
@@ -42,18 +45,27 @@ def test_a_folder_named_like_the_script_still_asks(window, tool_tree, boxes, rec
     assert [c[0] for c in boxes.calls] == ["question"]
 
 
-@pytest.mark.parametrize("platform, ran", [("linux", [REMOVED]), ("win32", [])], ids=["linux", "windows-runs-nothing"])
-def test_confirmed_removal_runs_the_script_and_reports(window, centre, tool_tree, boxes, record, monkeypatch,
-                                                       until_done, platform, ran):
-    monkeypatch.setattr(centre.sys, "platform", platform)
+def test_confirmed_removal_runs_the_script_and_reports(window, tool_tree, boxes, record, until_done):
     removal_script(tool_tree)
     boxes.answer = boxes.Yes
     window.uninstall_one(record)
     assert window.lbl_status.text() == f"⏳ {TITLE} kaldırılıyor..."
     until_done(window)
-    assert tool_tree.logged() == ran
+    assert tool_tree.logged() == [REMOVED]
     assert window.lbl_status.text() == f"🛑 {TITLE} kaldırıldı."
     assert [c[0] for c in boxes.calls] == ["question"]  # no box after a good removal
+
+
+def test_on_windows_nothing_is_asked_or_claimed_and_the_user_learns_where_to_remove(
+        window, centre, tool_tree, boxes, record, monkeypatch):
+    # No script runs on Windows: asking to confirm, then saying "kaldırıldı.", would both be untrue.
+    monkeypatch.setattr(centre.sys, "platform", "win32")
+    removal_script(tool_tree)
+    boxes.answer = boxes.Yes
+    window.uninstall_one(record)
+    assert window._workers == [] and tool_tree.logged() == []
+    assert window.lbl_status.text() == f"🛑 {TITLE} kaldırılmadı — Windows'ta paket, yüklü uygulamalar listesinden kaldırılır."
+    assert boxes.calls == [("information", window, "Kaldırma Bilgisi", TITLE + NOT_REMOVED_BOX_TAIL)]
 
 
 @pytest.mark.parametrize("status", [1, 4])

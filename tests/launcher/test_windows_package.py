@@ -24,6 +24,7 @@ TOOLS = ["z47-linux-monitor", "z47-vpn-adblocker", "z47-delmo", "z47-system-netw
          "z47-remote-desktop"]
 FIRST_TOOL_TITLE = "Z47 Sistem Monitörü (Monitor)"
 SECOND_TOOL_TITLE = "Z47 Morvek — Reklam Engelleyici ve Güvenli Ağ"
+DELMO_TITLE = "Z47 Delmo — Parola, Not Defteri ve Form Yöneticisi"
 # Where a Turkish user unzips a download.
 USER_FOLDER = ("Kullanıcılar", "Ayşe Yılmaz", "İndirilenler", "Z47 Kurulum Ğüş")
 SHOTS = BUILD / "screenshots"
@@ -297,17 +298,36 @@ def test_window_fits_the_screen_at_the_display_scaling_users_have(wine_desktop, 
     shutil.copy(package.scratch / "window.png", SHOTS / f"windows-{screen[0]}x{screen[1]}-{log_pixels}dpi.png")
 
 
-def test_message_boxes_speak_turkish_in_the_package(package):
-    # From a folder whose path has Turkish letters: Qt's own idea of its translations folder
-    # would have lost them.
-    run = package.start_probed(actions=[["launch_missing"], ["uninstall_one", "z47-delmo"]])
+def test_every_text_the_centre_shows_on_windows_is_turkish_and_true(package):
+    # From a folder whose path has Turkish letters (Qt's own idea of its translations folder
+    # would have lost them), in a prefix with no host fonts.  No script runs on Windows, so
+    # neither "Tümünü Tek Tıkla Kur" nor "Kaldır" may claim an installation or a removal.
+    run = package.start_probed(actions=[["launch_missing"], ["install_one", "z47-delmo"], ["install_all"],
+                                        ["uninstall_one", "z47-delmo"]])
     try:
+        wait_for_window(package.wine, DELMO_TITLE, run.process)  # "Kur ve Başlat" started the tool
+        package.wine.probe("close", DELMO_TITLE)
         assert run.release() == 0
     finally:
         stop(run.process)
-    boxes = [(box["caption"], box["buttons"], box["default"]) for kind, box in run.findings() if kind == "box"]
-    assert boxes == [("Başlatma Hatası", ["Tamam"], "Tamam"),
-                     ("Kaldırma Onayı", ["&Evet", "&Hayır"], "&Hayır")]
+    missing = windows_path(package.path / "yok" / "app.py")
+    assert [(kind, what if kind == "status" else (what["caption"], what["text"], what["buttons"], what["default"]))
+            for kind, what in run.findings() if kind != "window"] == [
+        ("box", ("Başlatma Hatası", f"Hata: Başlatılacak dosya bulunamadı: {missing}", ["Tamam"], "Tamam")),
+        ("status", "Hazır — İstediğiniz aracı tek tıkla kurabilir veya başlatabilirsiniz."),  # the box says it
+        ("status", f"▶ {DELMO_TITLE} başlatıldı."),
+        ("box", ("Z47 Kurulum Merkezi",
+                 "✓ Windows'ta ayrıca kurulum gerekmez: Z47 araçları bu paketle birlikte gelir ve hazırdır.\n"
+                 "Her birini kartındaki “Çalıştır” düğmesiyle başlatabilirsiniz.\n\n🛡️ "
+                 "Z47 Yazılım Ekibi ve Tevrix Geliştiricileri tarafından hazırlanmıştır.", ["Tamam"], "Tamam")),
+        ("status", "✓ Tüm Z47 araçları bu pakette hazır — her birini kartındaki “Çalıştır” düğmesiyle "
+                   "başlatabilirsiniz."),
+        ("box", ("Kaldırma Bilgisi",
+                 f"{DELMO_TITLE} Windows'ta bu merkezden kaldırılmaz: araçlar paketin bir parçasıdır.\n"
+                 "Paketi kurulum programıyla kurduysanız Windows Ayarları › Uygulamalar › Yüklü uygulamalar "
+                 "listesinden, zip dosyasından açtıysanız klasörünü silerek kaldırabilirsiniz.", ["Tamam"], "Tamam")),
+        ("status", f"🛑 {DELMO_TITLE} kaldırılmadı — Windows'ta paket, yüklü uygulamalar listesinden kaldırılır."),
+    ]
 
 
 @pytest.mark.parametrize("fonts_shipped", [True, False], ids=["as-shipped", "without-its-fonts"])

@@ -9,6 +9,8 @@ named by Z47_PROBE_REPORT:
                          window's logical pixels (see window_report)
     ["box", {...}]       each message box the centre shows: caption, text, the buttons'
                          texts and the default one; the box is then answered with Enter
+    ["status", text]     the status line once an action has ended: its boxes answered and
+                         no run of it left in the background
 
 Z47_PROBE_SHOT names a PNG file for a picture of the window.  Z47_PROBE_ACTIONS is a JSON
 list of [method, tool folder] (or [method] alone) to call on the window one after another,
@@ -62,7 +64,8 @@ if _report_file:
             self.window = None  # the centre's window, once it has painted
             self.actions = json.loads(os.environ.get("Z47_PROBE_ACTIONS", "[]"))
             self.boxes_seen = 0
-            self.waiting_for_box = False
+            self.in_action = False  # an action is being called (its box may be open inside it)
+            self.acted = False  # an action has ended or is running: its status line is still to report
             self.fit_deadline = None
 
         def eventFilter(self, obj, event):
@@ -94,7 +97,11 @@ if _report_file:
             if isinstance(box, QtWidgets.QMessageBox):
                 self.answer(box)
                 return
-            if self.waiting_for_box:
+            if self.in_action or self.window._workers:
+                return  # the action, or the run it started, has not ended yet
+            if self.acted:
+                self.acted = False
+                _report("status", self.window.lbl_status.text())
                 return
             if not self.actions:
                 hold = os.environ.get("Z47_PROBE_HOLD")
@@ -104,10 +111,16 @@ if _report_file:
                 self.window.close()
                 return
             method, folder = (self.actions.pop(0) + [None])[:2]
-            self.waiting_for_box = True
+            self.in_action = self.acted = True
             QtCore.QTimer.singleShot(0, lambda: self.act(method, folder))
 
         def act(self, method, folder):
+            try:
+                self.call(method, folder)
+            finally:
+                self.in_action = False
+
+        def call(self, method, folder):
             centre = __import__("Z47_Kurulum_Merkezi")
             if method == "launch_missing":
                 missing = os.path.join(str(centre.BASE_Z47_DIR), "yok", "app.py")
@@ -127,7 +140,6 @@ if _report_file:
                 "buttons": [b.text() for b in box.buttons()],
                 "default": box.defaultButton().text() if box.defaultButton() else None,
             })
-            self.waiting_for_box = False
             for kind in (QtCore.QEvent.KeyPress, QtCore.QEvent.KeyRelease):
                 QtWidgets.QApplication.sendEvent(box, QtGui.QKeyEvent(kind, QtCore.Qt.Key_Return, QtCore.Qt.NoModifier))
 
