@@ -8,7 +8,7 @@
 //     os.environ.setdefault("QT_AUTO_SCREEN_SCALE_FACTOR", "1")
 //     os.environ.setdefault("QT_ENABLE_HIGHDPI_SCALING", "1")
 //     CREDITS_LINE = "..."
-//     BASE_Z47_DIR = Path(__file__).resolve().parent
+//     BASE_Z47_DIR = own_folder()          # Path(__file__).resolve().parent, below
 //     if str(BASE_Z47_DIR) not in sys.path: sys.path.insert(0, str(BASE_Z47_DIR))
 //     from PyQt5.QtCore import Qt, QThread, pyqtSignal
 //     from PyQt5.QtGui import QFont, QIcon
@@ -108,6 +108,22 @@ PyObject* module_create(PyObject* spec, PyModuleDef* /*def*/)
 // Each statement first records its line, so that a failure is reported where it happened.
 #define STEP line = __LINE__;
 
+// The module's folder, resolved as Path(__file__).resolve().parent.  A path the system cannot
+// resolve (on Windows, a folder deeper than the system's own path buffers, where resolving fails
+// with "More data is available") is taken as it is, made absolute: the module's own start must
+// not be what fails in a deep folder.
+py::object own_folder(py::handle file)
+{
+    py::object path = global("Path")(file);
+    try {
+        return path.attr("resolve")().attr("parent");
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_OSError))
+            throw;
+        return path.attr("absolute")().attr("parent");
+    }
+}
+
 void warn_on_version_mismatch()
 {
     py::object info = py::module_::import("sys").attr("version_info");
@@ -144,7 +160,7 @@ void run_module_body(py::dict d, int& line)
     STEP global("os").attr("environ").attr("setdefault")("QT_ENABLE_HIGHDPI_SCALING", "1");
 
     STEP d["CREDITS_LINE"] = texts::credits_line;
-    STEP d["BASE_Z47_DIR"] = global("Path")(d["__file__"]).attr("resolve")().attr("parent");
+    STEP d["BASE_Z47_DIR"] = own_folder(d["__file__"]);
     STEP {
         py::str base(global("BASE_Z47_DIR"));
         py::list path = global("sys").attr("path");

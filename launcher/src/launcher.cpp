@@ -142,12 +142,17 @@ std::optional<std::string> start_runtime(const native_string& dir)
 }
 
 // The start-up log gets the runtime's reason; the box only says that the runtime did not start.
+// The runtime's reason for a folder it cannot start from ("error evaluating path") does not say
+// that the folder is too deep: the log then says it.
 void log_runtime_failure(const native_string& dir, const std::string& reason)
 {
     native_string log_dir = platform::environment(texts::log_base_variable).value_or(dir);
     log_dir += platform::dir_separator;
     log_dir += texts::log_folder;
     std::string text = std::string(texts::runtime_failure) + platform::line_end + reason + platform::line_end;
+    if (dir.size() > platform::deepest_runtime_folder)
+        text += texts::folder_too_deep_head + std::to_string(dir.size()) + texts::folder_too_deep_middle +
+                std::to_string(platform::deepest_runtime_folder) + texts::folder_too_deep_tail + platform::line_end;
     (void)platform::write_file(log_dir, texts::log_file, text);
 }
 

@@ -18,11 +18,17 @@ using native_char = wchar_t;
 #define Z47_NATIVE(text) Z47_WIDE(text)  // expands a macro argument before widening it
 inline constexpr native_char dir_separator = L'\\';
 inline constexpr const char* line_end = "\r\n";
+// The deepest folder the Python 3.12 runtime starts from, in UTF-16 units.  Its path set-up
+// joins the program's folder with the names of the files it looks for there in a buffer of 256
+// characters, "\\python312._pth" being the longest: 241 starts, 242 fails with "error
+// evaluating path" (measured).
+inline constexpr std::size_t deepest_runtime_folder = 256 - 15;
 #else
 using native_char = char;
 #define Z47_NATIVE(text) text
 inline constexpr native_char dir_separator = '/';
 inline constexpr const char* line_end = "\n";
+inline constexpr std::size_t deepest_runtime_folder = static_cast<std::size_t>(-1);  // no such limit
 #endif
 using native_string = std::basic_string<native_char>;
 

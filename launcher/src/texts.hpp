@@ -23,6 +23,12 @@ inline constexpr const char* package_title = Z47_TEXT_PACKAGE_TITLE;
 inline constexpr const char* centre_title = "Z47 Masaüstü Araçları 5'i 1 Arada Kurulum Merkezi";
 
 inline constexpr const char* runtime_failure = "Python 3.12 Runtime (python312.dll) baslatilamadi.";
+// The start-up log's line after the runtime's reason when the package's folder is deeper than
+// the runtime starts from: "...: <length> karakter, en fazla <limit>. ...".
+inline constexpr const char* folder_too_deep_head = "Paketin klasor yolu Python 3.12 icin cok uzun: ";
+inline constexpr const char* folder_too_deep_middle = " karakter, en fazla ";
+inline constexpr const char* folder_too_deep_tail =
+    ". Paketi daha kisa yollu bir klasore (ornegin C:\\Z47) tasiyip yeniden baslatin.";
 
 // One guard per logon session.
 inline constexpr const platform::native_char* instance_guard_name =

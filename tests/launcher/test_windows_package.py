@@ -197,6 +197,50 @@ def test_deep_install_folder_is_read_whole(tmp_path, wine):
     assert package.report()["cwd"] == windows_path(package.path)
 
 
+def folder_of_length(root: pathlib.Path, length: int) -> pathlib.Path:
+    """A folder below `root` whose Windows path is `length` characters, in Turkish words."""
+    deep = root
+    while length - len(windows_path(deep)) > 60:
+        deep = deep / ("klasör-" + "ç" * 20)
+    return deep / ("son" + "ş" * (length - len(windows_path(deep)) - 4))
+
+
+DEEPEST_RUNTIME_FOLDER = 241  # the runtime's path set-up: 241 starts, 242 does not
+
+
+@pytest.mark.parametrize("length", [230, DEEPEST_RUNTIME_FOLDER])
+def test_centre_opens_from_a_deep_folder(tmp_path, wine, length):
+    # Deep enough that the module's own file path is past MAX_PATH and resolving it fails.
+    package = PackageFolder(folder_of_length(tmp_path, length - len(LAUNCHER_NAME) - 1) / LAUNCHER_NAME, wine)
+    assert len(windows_path(package.path)) == length
+    run = package.start_probed()
+    try:
+        window = run.window()
+        assert run.release() == 0
+    finally:
+        stop(run.process)
+    assert len(window["buttons"]) == 19
+
+
+def test_folder_too_deep_for_the_runtime_is_named_in_the_log(tmp_path, wine):
+    length = DEEPEST_RUNTIME_FOLDER + 1
+    package = PackageFolder(folder_of_length(tmp_path, length - len(LAUNCHER_NAME) - 1) / LAUNCHER_NAME, wine)
+    log = start_up_log(wine)
+    if log.exists():
+        log.unlink()
+    process = package.start()
+    try:
+        assert read_box(wine, PACKAGE_TITLE) == ["#32770", PACKAGE_TITLE, RUNTIME_FAILURE]  # as always
+        assert process.wait(timeout=60) == 1
+    finally:
+        stop(process)
+    assert log.read_bytes().decode("utf-8") == (
+        f"{RUNTIME_FAILURE}\r\n"
+        "error evaluating path\r\n"
+        f"Paketin klasor yolu Python 3.12 icin cok uzun: {length} karakter, en fazla {DEEPEST_RUNTIME_FOLDER}. "
+        "Paketi daha kisa yollu bir klasore (ornegin C:\\Z47) tasiyip yeniden baslatin.\r\n")
+
+
 @pytest.mark.parametrize(
     "ending, code",
     [("raise SystemExit(7)", 7), ("raise SystemExit('Pencere kapandı')", 1), ("raise SystemExit(2 ** 64)", 1)],
