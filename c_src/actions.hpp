@@ -1,5 +1,5 @@
-// The window's actions, the bodies of its methods: installing and removing (install_flows.cpp)
-// and starting a tool (tool_launch.cpp).  Each takes the call's (self, prog) or (self, *args).
+// The window's actions, as its methods, each made beside its body: installing and removing
+// (install_and_removal.cpp) and starting a tool (tool_launch.cpp).
 #pragma once
 
 #include "native_function.hpp"
@@ -10,9 +10,9 @@ namespace z47 {
 
 namespace py = pybind11;
 
-py::object install_one(const Call& call);
-py::object install_all(const Call& call);
-py::object uninstall_one(const Call& call);
-py::object launch_one(const Call& call);
+py::object install_one_method();    // install_one(self, prog): "Kur ve Başlat"
+py::object install_all_method();    // install_all(self, *_args): "Tümünü Tek Tıkla Kur"
+py::object uninstall_one_method();  // uninstall_one(self, prog): "Kaldır"
+py::object launch_one_method();     // launch_one(self, prog): "Çalıştır"
 
 }  // namespace z47

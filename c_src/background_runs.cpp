@@ -149,11 +149,6 @@ py::list copy_of(py::handle list)
     return py::reinterpret_steal<py::list>(copy);
 }
 
-bool is_deleted(py::handle qobject)
-{
-    return truth(py::module_::import("PyQt5.sip").attr("isdeleted")(qobject));
-}
-
 // Windows waiting to close until no script runs (weak references).
 py::list& closing_windows()
 {
@@ -168,35 +163,33 @@ bool waits_to_close(py::handle window);
 // reference is dropped from the event loop, not inside the worker's own signal.
 py::object make_release(py::handle worker)
 {
-    FunctionSpec spec{.name = "_release", .qualname = "ScriptWorker.start.<locals>._release",
-                      .file = __FILE_NAME__, .line = __LINE__};
-    return make_function(std::move(spec), [](const Call& call) -> py::object {
-        py::object drop = py::cpp_function([ref = py::object(call.closure[0])]() {
-            from_slot(ref, [&] {
-                forget_worker(deref(ref));
+    return callback("_release", [worker_ref = weak(worker)](const py::args&) {
+        py::object drop = callback("_drop", [worker_ref](const py::args&) {
+            from_slot(worker_ref, [&] {
+                forget_worker(deref(worker_ref));
                 close_idle_windows();
             });
         });
         py::module_::import("PyQt5.QtCore").attr("QTimer").attr("singleShot")(0, drop);
-        return py::none();
-    }, py::make_tuple(weak(worker)));
+    });
 }
 
 // ---- the runner ----------------------------------------------------------------------------
 
-// The result handler of one run: forget the worker, then hand the result to the caller, even
-// when the window itself is gone (the caller's callback decides what that means).
+// The result handler of one run, `_done(ok, msg)`: forget the worker, then hand the result to
+// the caller, even when the window itself is gone (the caller's callback decides what that
+// means).
 py::object make_done(py::handle self, py::handle worker, py::handle on_finished)
 {
-    return window_callback("Z47InstallerCenter._run_scripts_async.<locals>._done", {"ok", "msg"}, self,
-                           py::make_tuple(weak(worker), on_finished), [](py::object window, const Call& call) {
-        py::object worker = deref(call.closure[1]);
+    return callback("_done", [window_ref = weak(self), worker_ref = weak(worker),
+                              on_finished = py::reinterpret_borrow<py::object>(on_finished)](const py::args& result) {
+        py::object window = deref(window_ref), worker = deref(worker_ref);
         if (!window.is_none()) {
             py::list workers = window.attr("_workers");
             if (!worker.is_none() && workers.contains(worker))
                 workers.attr("remove")(worker);
         }
-        from_slot(call.closure[2], [&] { call.closure[2](call[0], call[1]); });
+        from_slot(on_finished, [&] { on_finished(*result); });
     });
 }
 
@@ -204,7 +197,8 @@ py::object make_done(py::handle self, py::handle worker, py::handle on_finished)
 // runs have replaced it meanwhile.  Not in a window that is waiting to close: its line says so.
 py::object make_turn_notice(py::handle self, py::handle status_txt)
 {
-    return py::cpp_function([window_ref = weak(self), text = py::reinterpret_borrow<py::object>(status_txt)]() {
+    return callback("_turn", [window_ref = weak(self), text = py::reinterpret_borrow<py::object>(status_txt)](
+                                 const py::args&) {
         from_slot(window_ref, [&] {
             py::object window = deref(window_ref);
             if (is_alive(window) && !waits_to_close(window))
@@ -231,7 +225,9 @@ void close_idle_windows()
     py::object app = global("QApplication");
     if (!app.attr("activeModalWidget")().is_none()) {
         py::module_::import("PyQt5.QtCore").attr("QTimer").attr("singleShot")(
-            200, py::cpp_function([] { from_slot(py::none(), [] { close_idle_windows(); }); }));
+            200, callback("_close_idle_windows", [](const py::args&) {
+                from_slot(py::none(), [] { close_idle_windows(); });
+            }));
         return;
     }
     py::list windows = copy_of(closing_windows());
@@ -267,29 +263,35 @@ bool scripts_running()
     return false;
 }
 
-py::object run_scripts_async(const Call& call)
+py::object run_scripts_async_method()
 {
-    py::handle self = call[0], scripts = call[1], status_txt = call[2], on_finished = call[3];
-    self.attr("lbl_status").attr("setText")(status_txt);
-    py::object worker = global("ScriptWorker")(scripts);
-    self.attr("_workers").attr("append")(worker);
-    worker.attr("done_signal").attr("connect")(make_done(self, worker, on_finished));
-    // The centre's own worker says when a queued run's turn comes; a stand-in for it (a worker
-    // with only done_signal) need not.
-    if (py::hasattr(worker, "_turn_signal"))
-        worker.attr("_turn_signal").attr("connect")(make_turn_notice(self, status_txt));
-    try {
-        worker.attr("start")();
-    } catch (py::error_already_set& error) {
-        if (!error.matches(PyExc_Exception))
-            throw;
-        // The thread was never made, so no result will come from it: report the failure the
-        // way a run that failed reports it.
-        self.attr("_workers").attr("remove")(worker);
-        py::str message = text_of(error.value());
-        from_slot(on_finished, [&] { on_finished(false, message); });
-    }
-    return py::none();
+    const std::vector<std::pair<std::string, std::string>> annotations = {
+        {"scripts", "List[Path]"}, {"status_txt", "str"}, {"on_finished", "Callable[[bool, str], None]"},
+        {"return", "None"}};
+    return window_method("_run_scripts_async", {"self", "scripts", "status_txt", "on_finished"}, annotations,
+                         [](const Call& call) -> py::object {
+        py::handle self = call[0], scripts = call[1], status_txt = call[2], on_finished = call[3];
+        self.attr("lbl_status").attr("setText")(status_txt);
+        py::object worker = global("ScriptWorker")(scripts);
+        self.attr("_workers").attr("append")(worker);
+        worker.attr("done_signal").attr("connect")(make_done(self, worker, on_finished));
+        // The centre's own worker says when a queued run's turn comes; a stand-in for it (a worker
+        // with only done_signal) need not.
+        if (py::hasattr(worker, "_turn_signal"))
+            worker.attr("_turn_signal").attr("connect")(make_turn_notice(self, status_txt));
+        try {
+            worker.attr("start")();
+        } catch (py::error_already_set& error) {
+            if (!error.matches(PyExc_Exception))
+                throw;
+            // The thread was never made, so no result will come from it: report the failure the
+            // way a run that failed reports it.
+            self.attr("_workers").attr("remove")(worker);
+            py::str message(error.value());
+            from_slot(on_finished, [&] { on_finished(false, message); });
+        }
+        return py::none();
+    });
 }
 
 void close_when_scripts_end(py::handle window)

@@ -34,8 +34,8 @@ void forget_worker(py::handle worker);
 // True while any worker's thread runs (or waits for its turn).
 bool scripts_running();
 
-// Z47InstallerCenter._run_scripts_async(scripts, status_txt, on_finished).
-py::object run_scripts_async(const Call& call);
+// The window's method _run_scripts_async(self, scripts, status_txt, on_finished).
+py::object run_scripts_async_method();
 
 // Closes `window` as soon as no script runs any more.
 void close_when_scripts_end(py::handle window);

@@ -1,7 +1,7 @@
 // The main window.  The constructor only wires: header, card area (one card per catalogue
 // record), status line, in the order a person sees them from top to bottom.  The actions the
 // buttons call are the window's methods: the runner (background_runs.cpp), installing and
-// removing (install_flows.cpp), starting a tool (tool_launch.cpp).  Closing the window while
+// removing (install_and_removal.cpp), starting a tool (tool_launch.cpp).  Closing the window while
 // scripts run keeps it open until they have ended (closeEvent, at the end of this file).
 #include "main_window.hpp"
 
@@ -67,18 +67,18 @@ py::object build_header(py::handle self)
     return hdr;
 }
 
-// The click handler of one card button: calls window.<action>(record) with the card's own
-// record.  The window is held weakly so that a card does not keep its window alive.
+// The click handler `_on_click(*_args)` of one card button: calls window.<action>(record) with
+// the card's own record, through the window's method of that name (as a Python closure would,
+// so a replaced method is obeyed).  The window is held weakly so that a card does not keep its
+// window alive.
 py::object make_click_handler(py::handle self, py::handle prog, const char* action)
 {
-    FunctionSpec spec{.name = "_on_click", .qualname = "Z47InstallerCenter.__init__.<locals>._on_click",
-                      .varargs = "_args", .file = __FILE_NAME__, .line = __LINE__};
-    return make_function(std::move(spec), [](const Call& call) -> py::object {
-        py::object window = deref(call.closure[0]);
+    return callback("_on_click", [window_ref = weak(self), record = py::reinterpret_borrow<py::object>(prog),
+                                  action](const py::args&) {
+        py::object window = deref(window_ref);
         if (!window.is_none())
-            from_slot(call.closure[0], [&] { window.attr(call.closure[2])(call.closure[1]); });
-        return py::none();
-    }, py::make_tuple(weak(self), prog, py::str(action)));
+            from_slot(window_ref, [&] { window.attr(action)(record); });
+    });
 }
 
 struct CardButton {
@@ -102,7 +102,7 @@ py::object build_card_button(py::handle self, py::handle prog, const CardButton&
     btn.attr("setFont")(clean_font(10));
     btn.attr("setCursor")(global("Qt").attr("PointingHandCursor"));
     btn.attr("setFixedHeight")(36);
-    btn.attr("setToolTip")(text_of(prog["title"]) + py::str(b.tooltip_tail));
+    btn.attr("setToolTip")(py::str(prog["title"]) + py::str(b.tooltip_tail));
     btn.attr("setStyleSheet")(self.attr("_btn_style")(b.bg, b.fg, b.border));
     btn.attr("clicked").attr("connect")(make_click_handler(self, prog, b.action));
     return btn;
@@ -114,19 +114,19 @@ void build_card(py::handle self, py::handle prog, py::handle cards_layout)
     card.attr("setObjectName")("Card");
     // A screen reader names the card when focus enters it, so that "Kur ve Başlat" (six times
     // in the window) says which tool it belongs to.
-    card.attr("setAccessibleName")(text_of(prog["title"]));
-    card.attr("setAccessibleDescription")(text_of(prog["desc"]));
+    card.attr("setAccessibleName")(py::str(prog["title"]));
+    card.attr("setAccessibleDescription")(py::str(prog["desc"]));
     py::object cl = global("QHBoxLayout")(card);
     cl.attr("setContentsMargins")(18, 14, 18, 14);
     cl.attr("setSpacing")(14);
 
     py::object info_col = global("QVBoxLayout")();
     info_col.attr("setSpacing")(4);
-    py::object t_lbl = global("QLabel")(text_of(prog["title"]) + py::str("  (") + text_of(prog["version"]) + py::str(")"));
+    py::object t_lbl = global("QLabel")(py::str(prog["title"]) + py::str("  (") + py::str(prog["version"]) + py::str(")"));
     t_lbl.attr("setFont")(clean_font(11));
     t_lbl.attr("setWordWrap")(true);
-    t_lbl.attr("setStyleSheet")(style::card_title(text_of(prog["accent"]).cast<std::string>()));
-    py::object d_lbl = global("QLabel")(text_of(prog["desc"]));
+    t_lbl.attr("setStyleSheet")(style::card_title(py::str(prog["accent"]).cast<std::string>()));
+    py::object d_lbl = global("QLabel")(py::str(prog["desc"]));
     d_lbl.attr("setFont")(clean_font(9));
     d_lbl.attr("setWordWrap")(true);
     d_lbl.attr("setStyleSheet")(style::card_description);
@@ -179,7 +179,7 @@ py::object make_init(py::list class_cell)
                       .annotations = {{"return", "None"}}, .file = __FILE_NAME__, .line = __LINE__};
     return make_function(std::move(spec), [](const Call& call) -> py::object {
         py::handle self = call[0];
-        super_of(call.closure[0].cast<py::list>()[0], self).attr("__init__")();
+        super_of(defining_class(call), self).attr("__init__")();
         self.attr("_workers") = py::list();
         self.attr("setWindowTitle")(py::str(texts::window_title) + global("CREDITS_LINE"));
         self.attr("setMinimumSize")(760, 480);
@@ -243,33 +243,43 @@ void fit_to_screen(py::handle self)
 // Whether the window still waits for its frame, to be fitted once more.
 constexpr const char* fit_pending = "_z47_fit_when_framed";
 
-// The window class itself, for the inherited handlers: call.closure[0] holds the class cell.
-py::object base_view(const Call& call, py::handle self)
+// A Qt event handler of the window, `name(self, event)`, made where its body is written.  Qt
+// calls it for every such event; nothing may leave it (PyQt would end the process).  The class
+// cell lets it reach the inherited handler.
+template <typename F>
+py::object event_handler(const char* name, py::list class_cell, F body,
+                         std::source_location where = std::source_location::current())
 {
-    return super_of(call.closure[0].cast<py::list>()[0], self);
-}
-
-py::object show_event(const Call& call)
-{
-    py::handle self = call[0], event = call[1];
-    base_view(call, self).attr("showEvent")(event);
-    if (truth(event.attr("spontaneous")()) || truth(self.attr("property")("_z47_fitted")))
+    FunctionSpec spec{.name = name, .qualname = std::string("Z47InstallerCenter.") + name,
+                      .params = {"self", "event"}, .file = file_name_of(where),
+                      .line = static_cast<int>(where.line())};
+    return make_function(std::move(spec), [body](const Call& call) -> py::object {
+        from_slot(call[0], [&] { body(super_of(defining_class(call), call[0]), call[0], call[1]); });
         return py::none();
-    self.attr("setProperty")("_z47_fitted", true);
-    fit_to_screen(self);
-    self.attr("setProperty")(fit_pending, !frame_known(self));
-    return py::none();
+    }, py::make_tuple(class_cell));
 }
 
-py::object move_event(const Call& call)
+py::object show_event_method(py::list class_cell)
 {
-    py::handle self = call[0];
-    base_view(call, self).attr("moveEvent")(call[1]);
-    if (truth(self.attr("property")(fit_pending)) && frame_known(self)) {
-        self.attr("setProperty")(fit_pending, false);
+    return event_handler("showEvent", class_cell, [](py::handle base, py::handle self, py::handle event) {
+        base.attr("showEvent")(event);
+        if (truth(event.attr("spontaneous")()) || truth(self.attr("property")("_z47_fitted")))
+            return;
+        self.attr("setProperty")("_z47_fitted", true);
         fit_to_screen(self);
-    }
-    return py::none();
+        self.attr("setProperty")(fit_pending, !frame_known(self));
+    });
+}
+
+py::object move_event_method(py::list class_cell)
+{
+    return event_handler("moveEvent", class_cell, [](py::handle base, py::handle self, py::handle event) {
+        base.attr("moveEvent")(event);
+        if (truth(self.attr("property")(fit_pending)) && frame_known(self)) {
+            self.attr("setProperty")(fit_pending, false);
+            fit_to_screen(self);
+        }
+    });
 }
 
 // ---- closing ---------------------------------------------------------------------------------
@@ -277,38 +287,19 @@ py::object move_event(const Call& call)
 // closeEvent: a window closed while scripts run would leave a process with no window behind
 // it, holding the single-instance guard until the scripts end.  It stays instead, with its
 // buttons off and a line saying that it closes by itself, and goes once they have ended.
-py::object close_event(const Call& call)
+py::object close_event_method(py::list class_cell)
 {
-    py::handle self = call[0], event = call[1];
-    if (!scripts_running())
-        return event.attr("accept")();
-    event.attr("ignore")();
-    for (py::handle button : self.attr("findChildren")(global("QPushButton")))
-        button.attr("setEnabled")(false);
-    self.attr("lbl_status").attr("setText")(texts::closing_when_done);
-    close_when_scripts_end(self);
-    return py::none();
-}
-
-py::object make_method(const char* name, std::vector<std::string> params,
-                       std::vector<std::pair<std::string, std::string>> annotations, Body body,
-                       std::string varargs = "")
-{
-    FunctionSpec spec{.name = name, .qualname = std::string("Z47InstallerCenter.") + name,
-                      .params = std::move(params), .varargs = std::move(varargs),
-                      .annotations = std::move(annotations), .file = __FILE_NAME__, .line = __LINE__};
-    return make_function(std::move(spec), std::move(body));
-}
-
-// A Qt event handler of the window; it may reach the inherited one through the class cell.
-py::object make_event_handler(const char* name, py::list class_cell, py::object (*handler)(const Call&))
-{
-    FunctionSpec spec{.name = name, .qualname = std::string("Z47InstallerCenter.") + name,
-                      .params = {"self", "event"}, .file = __FILE_NAME__, .line = __LINE__};
-    return make_function(std::move(spec), [handler](const Call& call) -> py::object {
-        from_slot(call[0], [&] { handler(call); });
-        return py::none();
-    }, py::make_tuple(class_cell));
+    return event_handler("closeEvent", class_cell, [](py::handle, py::handle self, py::handle event) {
+        if (!scripts_running()) {
+            event.attr("accept")();
+            return;
+        }
+        event.attr("ignore")();
+        for (py::handle button : self.attr("findChildren")(global("QPushButton")))
+            button.attr("setEnabled")(false);
+        self.attr("lbl_status").attr("setText")(texts::closing_when_done);
+        close_when_scripts_end(self);
+    });
 }
 
 }  // namespace
@@ -321,24 +312,14 @@ py::object make_installer_center_class()
     ns["__qualname__"] = "Z47InstallerCenter";
     ns["__init__"] = make_init(class_cell);
     ns["_btn_style"] = py::module_::import("builtins").attr("staticmethod")(make_btn_style());
-    ns["_run_scripts_async"] = make_method(
-        "_run_scripts_async", {"self", "scripts", "status_txt", "on_finished"},
-        {{"scripts", "List[Path]"}, {"status_txt", "str"}, {"on_finished", "Callable[[bool, str], None]"},
-         {"return", "None"}},
-        run_scripts_async);
-    ns["install_one"] = make_method("install_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, install_one);
-    ns["launch_one"] = make_method("launch_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, launch_one);
-    ns["uninstall_one"] =
-        make_method("uninstall_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, uninstall_one);
-    ns["install_all"] = make_method("install_all", {"self"}, {{"return", "None"}}, install_all, "_args");
-    // Qt calls these for every show, move and close; nothing may leave them (PyQt would end
-    // the process).
-    ns["showEvent"] = make_event_handler("showEvent", class_cell, show_event);
-    ns["moveEvent"] = make_event_handler("moveEvent", class_cell, move_event);
-    ns["closeEvent"] = make_method("closeEvent", {"self", "event"}, {}, [](const Call& call) -> py::object {
-        from_slot(call[0], [&] { close_event(call); });
-        return py::none();
-    });
+    ns["_run_scripts_async"] = run_scripts_async_method();  // background_runs.cpp
+    ns["install_one"] = install_one_method();                // install_and_removal.cpp
+    ns["launch_one"] = launch_one_method();                  // tool_launch.cpp
+    ns["uninstall_one"] = uninstall_one_method();            // install_and_removal.cpp
+    ns["install_all"] = install_all_method();                // install_and_removal.cpp
+    ns["showEvent"] = show_event_method(class_cell);
+    ns["moveEvent"] = move_event_method(class_cell);
+    ns["closeEvent"] = close_event_method(class_cell);
     py::object cls = make_class(global("QMainWindow"), "Z47InstallerCenter", ns);
     class_cell[0] = cls;
     return cls;

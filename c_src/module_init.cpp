@@ -37,6 +37,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <source_location>
 #include <string>
 
 namespace z47 {
@@ -105,8 +106,15 @@ PyObject* module_create(PyObject* spec, PyModuleDef* /*def*/)
 
 // ---- exec step -----------------------------------------------------------------------------
 
-// Each statement first records its line, so that a failure is reported where it happened.
-#define STEP line = __LINE__;
+// How far a sequence of statements has got: each statement first marks its line, so that a
+// failure's traceback entry names the statement that failed, as a Python frame's line would.
+struct Progress {
+    int line;
+    void mark(std::source_location where = std::source_location::current())
+    {
+        line = static_cast<int>(where.line());
+    }
+};
 
 // The module's folder, resolved as Path(__file__).resolve().parent.  A path the system cannot
 // resolve (on Windows, a folder deeper than the system's own path buffers, where resolving fails
@@ -146,51 +154,52 @@ void import_names(py::dict d, const char* from, std::initializer_list<const char
 
 py::object make_main();
 
-void run_module_body(py::dict d, int& line)
+// The module's body, statement by statement as the sketch at the top of this file has it.
+void run_module_body(py::dict d, Progress& at)
 {
-    STEP warn_on_version_mismatch();
-    STEP d["os"] = py::module_::import("os");
-    STEP d["subprocess"] = py::module_::import("subprocess");
-    STEP d["sys"] = py::module_::import("sys");
-    STEP import_names(d, "pathlib", {"Path"});
-    STEP import_names(d, "typing", {"Callable", "List"});
+    at.mark(); warn_on_version_mismatch();
+    at.mark(); d["os"] = py::module_::import("os");
+    at.mark(); d["subprocess"] = py::module_::import("subprocess");
+    at.mark(); d["sys"] = py::module_::import("sys");
+    at.mark(); import_names(d, "pathlib", {"Path"});
+    at.mark(); import_names(d, "typing", {"Callable", "List"});
 
     // Qt reads these when the application is created, so they must be in place first.
-    STEP global("os").attr("environ").attr("setdefault")("QT_AUTO_SCREEN_SCALE_FACTOR", "1");
-    STEP global("os").attr("environ").attr("setdefault")("QT_ENABLE_HIGHDPI_SCALING", "1");
+    at.mark(); global("os").attr("environ").attr("setdefault")("QT_AUTO_SCREEN_SCALE_FACTOR", "1");
+    at.mark(); global("os").attr("environ").attr("setdefault")("QT_ENABLE_HIGHDPI_SCALING", "1");
 
-    STEP d["CREDITS_LINE"] = texts::credits_line;
-    STEP d["BASE_Z47_DIR"] = own_folder(d["__file__"]);
-    STEP {
+    at.mark(); d["CREDITS_LINE"] = texts::credits_line;
+    at.mark(); d["BASE_Z47_DIR"] = own_folder(d["__file__"]);
+    at.mark(); {
         py::str base(global("BASE_Z47_DIR"));
         py::list path = global("sys").attr("path");
         if (!path.contains(base))
             path.insert(0, base);
     }
 
-    STEP import_names(d, "PyQt5.QtCore", {"Qt", "QThread", "pyqtSignal"});
-    STEP import_names(d, "PyQt5.QtGui", {"QFont", "QIcon"});
-    STEP import_names(d, "PyQt5.QtWidgets",
-                      {"QApplication", "QFrame", "QHBoxLayout", "QLabel", "QMainWindow", "QMessageBox",
-                       "QPushButton", "QScrollArea", "QVBoxLayout", "QWidget"});
+    at.mark(); import_names(d, "PyQt5.QtCore", {"Qt", "QThread", "pyqtSignal"});
+    at.mark(); import_names(d, "PyQt5.QtGui", {"QFont", "QIcon"});
+    at.mark(); import_names(d, "PyQt5.QtWidgets",
+                            {"QApplication", "QFrame", "QHBoxLayout", "QLabel", "QMainWindow", "QMessageBox",
+                             "QPushButton", "QScrollArea", "QVBoxLayout", "QWidget"});
 
-    STEP {
+    at.mark(); {
         py::object executable = global("sys").attr("executable");
         d["PY_EXEC"] = truth(executable) ? executable : py::str("python3");
     }
-    STEP d["PROGRAMS"] = build_programs();
+    at.mark(); d["PROGRAMS"] = build_programs();
 
-    STEP d["clean_font"] = make_clean_font();
-    STEP d["ScriptWorker"] = make_script_worker_class();
-    STEP d["Z47InstallerCenter"] = make_installer_center_class();
-    STEP d["main"] = make_main();
+    at.mark(); d["clean_font"] = make_clean_font();
+    at.mark(); d["ScriptWorker"] = make_script_worker_class();
+    at.mark(); d["Z47InstallerCenter"] = make_installer_center_class();
+    at.mark(); d["main"] = make_main();
     // Whoever ends the process, scripts that are running are allowed to finish first.
-    STEP py::module_::import("atexit").attr("register")(make_exit_wait());
+    at.mark(); py::module_::import("atexit").attr("register")(make_exit_wait());
 
     // A Python module's "if __name__ == '__main__': main()".  An extension module is never run
     // as a script (python -m runs only Python source), so under every import the name is
     // "Z47_Kurulum_Merkezi" and this never calls main; it stays for the module's shape.
-    STEP if (py::str(d["__name__"]).equal(py::str("__main__"))) global("main")();
+    at.mark(); if (py::str(d["__name__"]).equal(py::str("__main__"))) global("main")();
 }
 
 int module_exec(PyObject* module)
@@ -205,9 +214,9 @@ int module_exec(PyObject* module)
     }
     Py_XSETREF(remembered_module, Py_NewRef(module));
     ++import_attempt;
-    int line = __LINE__;
+    Progress at{__LINE__};
     try {
-        run_module_body(py::reinterpret_borrow<py::dict>(PyModule_GetDict(module)), line);
+        run_module_body(py::reinterpret_borrow<py::dict>(PyModule_GetDict(module)), at);
         executed = true;
         return 0;
     } catch (...) {
@@ -215,7 +224,7 @@ int module_exec(PyObject* module)
     }
     if (!PyErr_Occurred())
         PyErr_SetString(PyExc_ImportError, "init Z47_Kurulum_Merkezi");
-    add_traceback_entry("init Z47_Kurulum_Merkezi", __FILE_NAME__, line);
+    add_traceback_entry("init Z47_Kurulum_Merkezi", __FILE_NAME__, at.line);
     Py_CLEAR(remembered_module);  // a later import starts again from scratch
     return -1;
 }
@@ -275,27 +284,30 @@ py::object make_main()
                       .file = __FILE_NAME__, .line = __LINE__,
                       .traceback_name = "Z47_Kurulum_Merkezi.main"};
     return make_function(std::move(spec), [](const Call& call) -> py::object {
-        int& line = call.line;
-        STEP py::object QApplication = global("QApplication");
-        STEP py::object Qt = global("Qt");
-        STEP QApplication.attr("setAttribute")(Qt.attr("AA_EnableHighDpiScaling"), true);
-        STEP QApplication.attr("setAttribute")(Qt.attr("AA_UseHighDpiPixmaps"), true);
-        STEP pass_scale_factors_through(QApplication, Qt);
-        STEP py::object app = QApplication(global("sys").attr("argv"));
-        STEP name_the_application(app);
-        STEP py::object translator = load_qt_translation(app);  // kept until main ends
-        STEP app.attr("setFont")(global("QFont")("Roboto", 10, global("QFont").attr("Bold")));
-        STEP py::object win = global("Z47InstallerCenter")();
-        STEP win.attr("show")();
-        STEP CloseOnSignals closing_on_signals;  // until the scripts have ended (stop_signals.hpp)
-        STEP py::object code = app.attr("exec_")();
-        STEP finish_running_scripts();
-        STEP global("sys").attr("exit")(code);
+        Progress at{call.line};
+        try {
+            at.mark(); py::object QApplication = global("QApplication");
+            at.mark(); py::object Qt = global("Qt");
+            at.mark(); QApplication.attr("setAttribute")(Qt.attr("AA_EnableHighDpiScaling"), true);
+            at.mark(); QApplication.attr("setAttribute")(Qt.attr("AA_UseHighDpiPixmaps"), true);
+            at.mark(); pass_scale_factors_through(QApplication, Qt);
+            at.mark(); py::object app = QApplication(global("sys").attr("argv"));
+            at.mark(); name_the_application(app);
+            at.mark(); py::object translator = load_qt_translation(app);  // kept until main ends
+            at.mark(); app.attr("setFont")(global("QFont")("Roboto", 10, global("QFont").attr("Bold")));
+            at.mark(); py::object win = global("Z47InstallerCenter")();
+            at.mark(); win.attr("show")();
+            at.mark(); CloseOnSignals closing_on_signals;  // until the scripts have ended (stop_signals.hpp)
+            at.mark(); py::object code = app.attr("exec_")();
+            at.mark(); finish_running_scripts();
+            at.mark(); global("sys").attr("exit")(code);
+        } catch (...) {
+            call.line = at.line;  // the traceback entry names the statement that failed
+            throw;
+        }
         return py::none();
     });
 }
-
-#undef STEP
 
 // ---- module definition ---------------------------------------------------------------------
 

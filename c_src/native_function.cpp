@@ -272,6 +272,13 @@ py::object super_of(py::handle cls, py::handle self)
     return py::reinterpret_steal<py::object>(view);
 }
 
+const char* file_name_of(const std::source_location& where)
+{
+    const std::string_view path = where.file_name();
+    const std::size_t slash = path.find_last_of("/\\");
+    return where.file_name() + (slash == std::string_view::npos ? 0 : slash + 1);
+}
+
 void add_traceback_entry(const char* function, const char* file, int line)
 {
     // The frame is a real one, made from public calls: an empty code object named for the

@@ -15,6 +15,7 @@
 #include <pybind11/pybind11.h>
 
 #include <functional>
+#include <source_location>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +47,9 @@ struct FunctionSpec {
     int line = 0;
     std::string traceback_name;       // name of its traceback entry; the qualname when empty
 };
+
+// The file name (without its folder) and line of `where`, for a traceback entry.
+const char* file_name_of(const std::source_location& where);
 
 // Makes a new function object.  `closure` is kept by the object (and seen by the garbage
 // collector), so a body should take the Python values it needs from there rather than

@@ -412,7 +412,7 @@ py::object make_start(py::list class_cell)
                       .varargs = "args", .file = __FILE_NAME__, .line = __LINE__};
     return make_function(std::move(spec), [](const Call& call) -> py::object {
         py::handle self = call[0];
-        py::object base_start = super_of(call.closure[0].cast<py::list>()[0], self).attr("start");
+        py::object base_start = super_of(defining_class(call), self).attr("start");
         if (truth(self.attr("isRunning")()))
             return base_start(*call.extra);  // already running: Qt does nothing, no new place
         try {
@@ -455,7 +455,7 @@ py::object make_init(py::list class_cell)
                       .file = __FILE_NAME__, .line = __LINE__};
     return make_function(std::move(spec), [](const Call& call) -> py::object {
         py::handle self = call[0];
-        super_of(call.closure[0].cast<py::list>()[0], self).attr("__init__")();
+        super_of(defining_class(call), self).attr("__init__")();
         self.attr("scripts") = call[1];  // the caller's list itself, not a copy
         return py::none();
     }, py::make_tuple(class_cell));

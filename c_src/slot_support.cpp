@@ -31,14 +31,33 @@ py::object deref(py::handle ref)
     return py::reinterpret_steal<py::object>(object);
 }
 
-bool is_alive(py::handle window)
+bool is_deleted(py::handle qobject)
 {
-    return !window.is_none() && !truth(py::module_::import("PyQt5.sip").attr("isdeleted")(window));
+    return truth(py::module_::import("PyQt5.sip").attr("isdeleted")(qobject));
 }
 
-py::str text_of(py::handle value)
+bool is_alive(py::handle window)
 {
-    return py::str(value);
+    return !window.is_none() && !is_deleted(window);
+}
+
+py::object window_method(const char* name, std::vector<std::string> params,
+                         std::vector<std::pair<std::string, std::string>> annotations, Body body,
+                         std::string varargs, std::source_location where)
+{
+    FunctionSpec spec{.name = name, .qualname = std::string("Z47InstallerCenter.") + name,
+                      .params = std::move(params), .varargs = std::move(varargs),
+                      .annotations = std::move(annotations), .file = file_name_of(where),
+                      .line = static_cast<int>(where.line())};
+    return make_function(std::move(spec), std::move(body));
+}
+
+py::handle defining_class(const Call& call)
+{
+    PyObject* cls = PyList_GetItem(call.closure[0].ptr(), 0);  // borrowed
+    if (!cls)
+        throw py::error_already_set();
+    return cls;
 }
 
 }  // namespace z47

@@ -1,11 +1,13 @@
 // Small helpers that every part of the window shares: truth of a Python value, weak references
-// to windows and workers, and the one way to keep an exception from leaving a Qt slot.
+// to windows and workers, the window's methods and internal callbacks, and the one way to keep
+// an exception from leaving a Qt slot.
 #pragma once
 
 #include "native_function.hpp"
 
 #include <pybind11/pybind11.h>
 
+#include <source_location>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,12 +23,10 @@ bool truth(py::handle value);
 py::object weak(py::handle object);
 py::object deref(py::handle ref);
 
-// A window that still exists on both sides: its Python object and its Qt widget.
+// A Qt object whose C++ side is gone (sip.isdeleted), and a window that still exists on both
+// sides: its Python object is not None and its Qt widget is not deleted.
+bool is_deleted(py::handle qobject);
 bool is_alive(py::handle window);
-
-// str(value) as the Python text it is, never through a C++ string: a path that is not valid
-// UTF-8 (kept by Python as lone surrogates) reaches a label or a box as the file system named it.
-py::str text_of(py::handle value);
 
 // Runs `body` from inside a Qt slot or signal handler.  An exception must not leave a slot
 // (PyQt would end the whole process), so whatever `body` raises is reported on standard error
@@ -42,25 +42,37 @@ void from_slot(py::handle where, F&& body)
     }
 }
 
-// A completion callback of one of a window's runs: a function `qualname` taking `params`, that
-// holds the window weakly (it must not keep a closed window alive) and, on the GUI thread,
-// calls `body(window, call)` with the window looked up once: None when it is gone.
-// call.closure[0] is the window's weak reference; `extra` follows it.
+// A method of the window class named `name` ("Z47InstallerCenter.<name>"), made where its body
+// is written: a failure's traceback entry points there.
+py::object window_method(const char* name, std::vector<std::string> params,
+                         std::vector<std::pair<std::string, std::string>> annotations, Body body,
+                         std::string varargs = "",
+                         std::source_location where = std::source_location::current());
+
+// The class a method was defined in, for super(): methods that need it are made with the class
+// cell (a one-element list filled once the class exists) as their closure.
+py::handle defining_class(const Call& call);
+
+// An internal callback (a click handler, a completion handler, a timer's slot): a callable
+// named `name` that calls `body(args)`.  What the body needs it captures by name; windows and
+// workers it captures weakly, so that a callback never keeps them alive.  A failure gets one
+// traceback entry `name` at the place the body is written, as a Python closure's frame would.
 template <typename F>
-py::object window_callback(const char* qualname, std::vector<std::string> params, py::handle window,
-                           py::tuple extra, F body)
+py::object callback(const char* name, F body, std::source_location where = std::source_location::current())
 {
-    std::string name(qualname);
-    FunctionSpec spec{.name = name.substr(name.rfind('.') + 1), .qualname = std::move(name),
-                      .params = std::move(params), .file = __FILE_NAME__, .line = __LINE__};
-    py::tuple closure(py::len(extra) + 1);
-    closure[0] = weak(window);
-    for (std::size_t i = 0; i < py::len(extra); ++i)
-        closure[i + 1] = extra[i];
-    return make_function(std::move(spec), [body](const Call& call) -> py::object {
-        body(deref(call.closure[0]), call);
-        return py::none();
-    }, closure);
+    return py::cpp_function(
+        [name, body = std::move(body), file = file_name_of(where), line = static_cast<int>(where.line())](
+            const py::args& args) -> py::object {
+            try {
+                body(args);
+                return py::none();
+            } catch (...) {
+                set_python_error_from_current_exception();
+            }
+            add_traceback_entry(name, file, line);
+            throw py::error_already_set();
+        },
+        py::name(name));
 }
 
 }  // namespace z47

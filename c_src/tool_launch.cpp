@@ -178,7 +178,7 @@ py::object command_for(py::handle prog)
         py::object target = global("Path")(cmd[py::int_(1)]);
         if (!truth(target.attr("exists")())) {
             py::object error = py::module_::import("builtins").attr("FileNotFoundError")(
-                py::str(texts::launch_file_missing) + text_of(target));
+                py::str(texts::launch_file_missing) + py::str(target));
             PyErr_SetObject(PyExc_FileNotFoundError, error.ptr());
             throw py::error_already_set();
         }
@@ -188,21 +188,23 @@ py::object command_for(py::handle prog)
 
 }  // namespace
 
-py::object launch_one(const Call& call)
+py::object launch_one_method()
 {
-    py::handle self = call[0], prog = call[1];
-    try {
-        py::object cmd = command_for(prog);
-        global("subprocess").attr("Popen")(cmd, py::arg("start_new_session") = !on_windows());
-        self.attr("lbl_status").attr("setText")(py::str(texts::mark_started) + text_of(prog["title"]) +
-                                                py::str(texts::started_tail));
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_Exception))
-            throw;
-        global("QMessageBox").attr("warning")(self, texts::launch_error_caption,
-                                              py::str(texts::error_prefix) + text_of(e.value()));
-    }
-    return py::none();
+    return window_method("launch_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, [](const Call& call) {
+        py::handle self = call[0], prog = call[1];
+        try {
+            py::object cmd = command_for(prog);
+            global("subprocess").attr("Popen")(cmd, py::arg("start_new_session") = !on_windows());
+            self.attr("lbl_status").attr("setText")(py::str(texts::mark_started) + py::str(prog["title"]) +
+                                                    py::str(texts::started_tail));
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_Exception))
+                throw;
+            global("QMessageBox").attr("warning")(self, texts::launch_error_caption,
+                                                  py::str(texts::error_prefix) + py::str(e.value()));
+        }
+        return py::none();
+    });
 }
 
 }  // namespace z47

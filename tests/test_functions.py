@@ -124,3 +124,28 @@ def test_type_error_inside_a_slot_is_not_retried_with_fewer_arguments(qtbot, cen
     assert len(seen) == 1
     kind, message = seen[0]
     assert kind is TypeError and "missing" not in message
+
+
+def test_failures_are_traced_to_the_file_where_each_body_is_written(window, centre, tool_tree, record_of, boxes,
+                                                                    monkeypatch, until_done):
+    # A method made by a shared helper, or a callback made by one, must not report the
+    # helper's file: a reader follows the traceback to the code that failed.
+    import sys
+    caught = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda info: caught.append(info.exc_value))
+
+    def refuse(*args):
+        raise RuntimeError("kutu açılamadı")
+    monkeypatch.setattr(boxes, "information", refuse)
+    tool_tree.logging_script("z47-delmo")
+    window.install_one(record_of("z47-delmo"))  # the install's _after fails in its box
+    until_done(window)
+    monkeypatch.setattr(centre, "ScriptWorker", refuse)
+    with pytest.raises(RuntimeError) as err:
+        window._run_scripts_async([], "⏳", lambda ok, msg: None)
+    caught.append(err.value)
+
+    after, runner = [{entry.name: entry.filename for entry in traceback.extract_tb(error.__traceback__)}
+                     for error in caught]
+    assert after["_after"] == "install_and_removal.cpp"
+    assert runner["Z47InstallerCenter._run_scripts_async"] == "background_runs.cpp"

@@ -197,6 +197,17 @@ def test_deep_install_folder_is_read_whole(tmp_path, wine):
     assert package.report()["cwd"] == windows_path(package.path)
 
 
+def opened_window(package: PackageFolder) -> dict:
+    """The probe's report of the package's window, once it has opened and closed with 0."""
+    run = package.start_probed()
+    try:
+        window = run.window()
+        assert run.release() == 0
+    finally:
+        stop(run.process)
+    return window
+
+
 def folder_of_length(root: pathlib.Path, length: int) -> pathlib.Path:
     """A folder below `root` whose Windows path is `length` characters, in Turkish words."""
     deep = root
@@ -213,13 +224,7 @@ def test_centre_opens_from_a_deep_folder(tmp_path, wine, length):
     # Deep enough that the module's own file path is past MAX_PATH and resolving it fails.
     package = PackageFolder(folder_of_length(tmp_path, length - len(LAUNCHER_NAME) - 1) / LAUNCHER_NAME, wine)
     assert len(windows_path(package.path)) == length
-    run = package.start_probed()
-    try:
-        window = run.window()
-        assert run.release() == 0
-    finally:
-        stop(run.process)
-    assert len(window["buttons"]) == 19
+    assert len(opened_window(package)["buttons"]) == 19
 
 
 def test_folder_too_deep_for_the_runtime_is_named_in_the_log(tmp_path, wine):
@@ -380,12 +385,7 @@ def test_window_is_drawn_in_roboto_on_a_stock_machine(package, fonts_shipped):
     # only come from the package's own fonts folder, registered for the process alone.
     if not fonts_shipped:
         shutil.rmtree(package.path / "fonts")
-    run = package.start_probed()
-    try:
-        window = run.window()
-        assert run.release() == 0
-    finally:
-        stop(run.process)
+    window = opened_window(package)
     assert (window["font"] == "Roboto") is fonts_shipped, window["font"]
     if fonts_shipped:
         SHOTS.mkdir(parents=True, exist_ok=True)

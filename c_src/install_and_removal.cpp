@@ -20,7 +20,7 @@
 namespace z47 {
 namespace {
 
-py::str title_of(py::handle prog) { return text_of(prog["title"]); }
+py::str title_of(py::handle prog) { return py::str(prog["title"]); }
 
 py::object script_path(py::handle prog, const char* name)
 {
@@ -32,8 +32,8 @@ bool exists(py::handle path) { return truth(path.attr("exists")()); }
 // Status line and warning box for a failed action.
 void report_failure(py::handle self, const char* caption, py::handle message)
 {
-    self.attr("lbl_status").attr("setText")(py::str(texts::mark_error) + text_of(message));
-    global("QMessageBox").attr("warning")(self, caption, py::str(texts::error_prefix) + text_of(message));
+    self.attr("lbl_status").attr("setText")(py::str(texts::mark_error) + py::str(message));
+    global("QMessageBox").attr("warning")(self, caption, py::str(texts::error_prefix) + py::str(message));
 }
 
 // Runs an action's preparation; an error in it is reported, not raised.
@@ -50,15 +50,17 @@ py::object reporting_failure(py::handle self, const char* caption, F action)
     return py::none();
 }
 
-// The completion callback of an action's run: `body(window, record, ok, msg)` on the GUI
-// thread, for a window that still exists on both sides.
+// The completion callback `_after(ok, msg)` of an action's run: `body(window, ok, msg)` on the
+// GUI thread, for a window that still exists on both sides.  The body captures what else it
+// needs (the record) by name.
 template <typename F>
-py::object make_after(const char* qualname, py::handle self, py::handle prog, F body)
+py::object make_after(py::handle self, F body, std::source_location where = std::source_location::current())
 {
-    return window_callback(qualname, {"ok", "msg"}, self, py::make_tuple(prog), [body](py::object window, const Call& call) {
+    return callback("_after", [window_ref = weak(self), body](const py::args& result) {
+        py::object window = deref(window_ref);
         if (is_alive(window))
-            body(window, call.closure[1], truth(call[0]), call[1]);
-    });
+            body(window, truth(result[0]), result[1]);
+    }, where);
 }
 
 void run_one(py::handle self, py::handle script, py::str status, py::handle after)
@@ -77,8 +79,8 @@ void install_one_steps(py::handle self, py::handle prog)
         self.attr("launch_one")(prog);  // nothing to run here: start the tool as "Çalıştır" does
         return;
     }
-    py::object after = make_after("Z47InstallerCenter.install_one.<locals>._after", self, prog,
-        [](py::handle window, py::handle prog, bool ok, py::handle msg) {
+    py::object after = make_after(self, [prog = py::reinterpret_borrow<py::object>(prog)](
+                                            py::handle window, bool ok, py::handle msg) {
             if (!ok)
                 return report_failure(window, texts::install_error_caption, msg);
             py::str title = title_of(prog);
@@ -87,7 +89,7 @@ void install_one_steps(py::handle self, py::handle prog)
             global("QMessageBox").attr("information")(
                 window, texts::install_done_caption,
                 py::str(texts::mark_done) + title + py::str(texts::installed_box_tail) +
-                    py::str(texts::credits_prefix) + text_of(global("CREDITS_LINE")));
+                    py::str(texts::credits_prefix) + py::str(global("CREDITS_LINE")));
         });
     run_one(self, script, py::str(texts::mark_running) + title_of(prog) + py::str(texts::installing_tail), after);
 }
@@ -99,7 +101,7 @@ void tell_all_ready(py::handle self)
     self.attr("lbl_status").attr("setText")(texts::ready_all_status);
     global("QMessageBox").attr("information")(
         self, texts::installed_all_caption,
-        py::str(texts::ready_all_box) + py::str(texts::credits_prefix) + text_of(global("CREDITS_LINE")));
+        py::str(texts::ready_all_box) + py::str(texts::credits_prefix) + py::str(global("CREDITS_LINE")));
 }
 
 void install_all_steps(py::handle self)
@@ -112,14 +114,13 @@ void install_all_steps(py::handle self)
         if (exists(script))
             scripts.append(script);
     }
-    py::object after = make_after("Z47InstallerCenter.install_all.<locals>._after", self, py::none(),
-        [](py::handle window, py::handle, bool ok, py::handle msg) {
+    py::object after = make_after(self, [](py::handle window, bool ok, py::handle msg) {
             if (!ok)
                 return report_failure(window, texts::install_error_caption, msg);
             window.attr("lbl_status").attr("setText")(texts::installed_all_status);
             global("QMessageBox").attr("information")(
                 window, texts::installed_all_caption,
-                py::str(texts::installed_all_box) + py::str(texts::credits_prefix) + text_of(global("CREDITS_LINE")));
+                py::str(texts::installed_all_box) + py::str(texts::credits_prefix) + py::str(global("CREDITS_LINE")));
         });
     self.attr("_run_scripts_async")(scripts, texts::installing_all, after);
 }
@@ -148,8 +149,8 @@ void uninstall_one_steps(py::handle self, py::handle prog)
                                           box.attr("Yes") | box.attr("No"), box.attr("No"));
     if (!ans.equal(box.attr("Yes")))
         return;
-    py::object after = make_after("Z47InstallerCenter.uninstall_one.<locals>._after", self, prog,
-        [](py::handle window, py::handle prog, bool ok, py::handle msg) {
+    py::object after = make_after(self, [prog = py::reinterpret_borrow<py::object>(prog)](
+                                            py::handle window, bool ok, py::handle msg) {
             if (!ok)
                 return report_failure(window, texts::uninstall_error_caption, msg);
             window.attr("lbl_status").attr("setText")(py::str(texts::mark_removed) + title_of(prog) +
@@ -160,19 +161,26 @@ void uninstall_one_steps(py::handle self, py::handle prog)
 
 }  // namespace
 
-py::object install_one(const Call& call)
+py::object install_one_method()
 {
-    return reporting_failure(call[0], texts::install_error_caption, [&] { install_one_steps(call[0], call[1]); });
+    return window_method("install_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, [](const Call& call) {
+        return reporting_failure(call[0], texts::install_error_caption, [&] { install_one_steps(call[0], call[1]); });
+    });
 }
 
-py::object install_all(const Call& call)
+py::object install_all_method()
 {
-    return reporting_failure(call[0], texts::install_error_caption, [&] { install_all_steps(call[0]); });
+    // Also the header button's slot: the click's flag lands in *_args and is ignored.
+    return window_method("install_all", {"self"}, {{"return", "None"}}, [](const Call& call) {
+        return reporting_failure(call[0], texts::install_error_caption, [&] { install_all_steps(call[0]); });
+    }, "_args");
 }
 
-py::object uninstall_one(const Call& call)
+py::object uninstall_one_method()
 {
-    return reporting_failure(call[0], texts::uninstall_error_caption, [&] { uninstall_one_steps(call[0], call[1]); });
+    return window_method("uninstall_one", {"self", "prog"}, {{"prog", "dict"}, {"return", "None"}}, [](const Call& call) {
+        return reporting_failure(call[0], texts::uninstall_error_caption, [&] { uninstall_one_steps(call[0], call[1]); });
+    });
 }
 
 }  // namespace z47
