@@ -146,3 +146,29 @@ def test_window_icon_comes_from_the_first_present_tool(qtbot, centre, tool_tree,
     else:
         pixel = icon.pixmap(16, 16).toImage().pixelColor(8, 8)
         assert pixel.name() == colours[expected].name()
+
+
+def test_no_callback_keeps_a_dropped_window_alive(qtbot, centre, tool_tree, boxes, record_of):
+    # Card click handlers, and a run's _done and _after while the run is still in flight,
+    # hold the window weakly: once its user drops it, nothing else keeps it.  (Qt's connections
+    # are invisible to the garbage collector, so a strong reference there would be a leak.)
+    import gc
+    import os
+    import weakref
+
+    hold = tool_tree.base / "hold"
+    os.mkfifo(hold)
+    tool_tree.logging_script("z47-delmo", extra=f'read -r _ < "{hold}"')
+    win = centre.Z47InstallerCenter()
+    win.install_one(record_of("z47-delmo"))
+    [worker] = win._workers
+    delivered = []
+    worker.done_signal.connect(lambda ok, msg: delivered.append(ok))  # runs after the run's own _done
+    dropped = weakref.ref(win)
+    del win
+    gc.collect()
+    assert dropped() is None
+    with open(hold, "w") as release:
+        release.write("\n")
+    qtbot.waitUntil(lambda: bool(delivered), timeout=30_000)
+    assert delivered == [True] and boxes.calls == []  # the result reached no window
