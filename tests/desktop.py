@@ -9,6 +9,7 @@ import pathlib
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 
 from helpers import STAGE, python_env
@@ -207,12 +208,16 @@ def accessibility_bus(folder: pathlib.Path, display: str):
     published on the X root window, where Qt 5 looks for it."""
     for tool in ("dbus-daemon", "dbus-send", AT_SPI_BUS_LAUNCHER):
         assert shutil.which(tool), f"{tool} is missing: scripts/install-deps.sh installs it"
-    runtime, home = folder / "runtime", folder / "home"
-    runtime.mkdir(mode=0o700, parents=True)
-    home.mkdir()
+    # The buses' sockets live in a short folder of the system's own temporary folder, removed
+    # afterwards: a socket's path may not pass 107 bytes, and the accessibility bus puts its own
+    # below the runtime folder ("at-spi/bus_1"), too deep from a build folder in a home.
+    sockets = pathlib.Path(tempfile.mkdtemp(prefix="z47-bus-", dir="/tmp"))
+    runtime, home = sockets / "runtime", folder / "home"
+    runtime.mkdir(mode=0o700)
+    home.mkdir(parents=True)
     env = {**os.environ, "DISPLAY": display, "XDG_RUNTIME_DIR": str(runtime), "HOME": str(home),
            "XDG_CONFIG_HOME": str(home / ".config"), "XDG_CACHE_HOME": str(home / ".cache")}
-    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", f"--address=unix:path={folder / 'bus'}",
+    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", f"--address=unix:path={sockets / 'bus'}",
                             "--print-address=1"], env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     launcher = None
     try:
@@ -234,4 +239,5 @@ def accessibility_bus(folder: pathlib.Path, display: str):
                 process.terminate()
                 process.wait(timeout=30)
         bus.stdout.close()
+        shutil.rmtree(sockets, ignore_errors=True)
 
