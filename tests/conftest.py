@@ -1,7 +1,6 @@
 """Shared fixtures and helpers: the built module, real tool folders in a temporary directory
 with scripts that write down that they ran, a recorder for the window's message boxes, and the
 ways tests wait for a worker or a window's runs to end."""
-import os
 import pathlib
 import stat
 import sys
@@ -9,21 +8,14 @@ import sys
 import pytest
 from PyQt5.QtCore import QCoreApplication
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
-STAGE = ROOT / "build" / "centre"
+from helpers import STAGE
+from vocabulary import FOLDERS
+
 MODULE_NAME = "Z47_Kurulum_Merkezi"
 
 if str(STAGE) not in sys.path:
     sys.path.insert(0, str(STAGE))
 
-FOLDERS = [
-    "z47-linux-monitor",
-    "z47-vpn-adblocker",
-    "z47-delmo",
-    "z47-system-network",
-    "z47-cloud",
-    "z47-remote-desktop",
-]
 
 
 @pytest.fixture(scope="session")

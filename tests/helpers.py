@@ -14,6 +14,14 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 STAGE = ROOT / "build" / "centre"
 PYTHON = "/usr/bin/python3"
 
+def built_module() -> pathlib.Path:
+    """The module as the build stages it; a clear stop when the tree has not been built."""
+    found = sorted(STAGE.glob("Z47_Kurulum_Merkezi*.so"))
+    if not found:
+        raise RuntimeError(f"no built module in {STAGE}: build the tree first (make build-all, or make test)")
+    return found[0]
+
+
 # The result text of a run of scripts in which nothing failed.
 SUCCESS = "İşlem başarıyla tamamlandı."
 

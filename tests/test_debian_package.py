@@ -18,14 +18,13 @@ import subprocess
 import pytest
 
 from helpers import PYTHON, ROOT, STAGE, folder_every_user_reaches
+from vocabulary import FOLDERS
 
 PACKAGE = "z47-kurulum-merkezi"
 APP_DIR = f"/opt/{PACKAGE}"
 START_COMMAND = f"/usr/bin/{PACKAGE}"
 MODULE = "Z47_Kurulum_Merkezi"
 BUILD = ROOT / "build"
-FOLDERS = ["z47-linux-monitor", "z47-vpn-adblocker", "z47-delmo", "z47-system-network", "z47-cloud",
-           "z47-remote-desktop"]
 TOOL_FILES = ["app.py", "kur.sh", "kaldir.sh", "assets/icon_512.png"]
 ICON_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
 NOBODY = 65534

@@ -1,15 +1,9 @@
 """Installing one tool and installing every tool: what runs, and what the user is told."""
 import pytest
 
-TITLE = "Z47 Sistem ve Ağ Kontrol Merkezi"
-ALL_INSTALLING = "⏳ Tüm Z47 programları arka planda kuruluyor..."
-ALL_INSTALLED = "✓ Tüm Z47 yazılımları başarıyla kuruldu ve başlatıldı!"
-ALL_BOX = ("✓ Tüm Z47 programları (Z47 Monitor, Z47 Morvek, Z47 Delmo, Z47 Sistem ve Ağ, Z47 Sevra) "
-           "başarıyla kuruldu!\n\n🛡️ ")
-ALL_READY = "✓ Tüm Z47 araçları bu pakette hazır — her birini kartındaki “Çalıştır” düğmesiyle başlatabilirsiniz."
-ALL_READY_BOX = ("✓ Windows'ta ayrıca kurulum gerekmez: Z47 araçları bu paketle birlikte gelir ve hazırdır.\n"
-                 "Her birini kartındaki “Çalıştır” düğmesiyle başlatabilirsiniz.\n\n🛡️ ")
+from vocabulary import ALL_INSTALLED, ALL_INSTALLED_BOX, ALL_INSTALLING, ALL_READY, ALL_READY_BOX, CREDITS, TITLES
 
+TITLE = TITLES["z47-system-network"]
 
 def test_successful_install_reports_success(window, qtbot, centre, tool_tree, boxes, until_done, record_of):
     tool_tree.logging_script("z47-system-network")
@@ -19,7 +13,7 @@ def test_successful_install_reports_success(window, qtbot, centre, tool_tree, bo
     assert tool_tree.logged() == ["z47-system-network/kur.sh"]
     assert window.lbl_status.text() == f"✓ {TITLE} başarıyla kuruldu ve başlatıldı."
     assert boxes.calls == [("information", window, "Kurulum Tamamlandı",
-                            f"✓ {TITLE} başarıyla kuruldu ve başlatıldı!\n\n🛡️ " + centre.CREDITS_LINE)]
+                            f"✓ {TITLE} başarıyla kuruldu ve başlatıldı!\n\n🛡️ {CREDITS}")]
 
 
 def test_failing_install_script_is_reported_as_failure(window, qtbot, centre, tool_tree, boxes, until_done, record_of):
@@ -87,7 +81,7 @@ def test_install_all_runs_present_scripts_and_reports_success(window, centre, to
     until_done(window)
     assert tool_tree.logged() == ran
     assert window.lbl_status.text() == ALL_INSTALLED
-    assert boxes.calls == [("information", window, "Z47 Kurulum Merkezi", ALL_BOX + centre.CREDITS_LINE)]
+    assert boxes.calls == [("information", window, "Z47 Kurulum Merkezi", ALL_INSTALLED_BOX)]
 
 
 def test_install_all_on_windows_runs_nothing_and_claims_no_installation(window, centre, tool_tree, boxes, monkeypatch):
@@ -98,7 +92,7 @@ def test_install_all_on_windows_runs_nothing_and_claims_no_installation(window, 
     window.install_all(False)
     assert window._workers == [] and tool_tree.logged() == []
     assert window.lbl_status.text() == ALL_READY
-    assert boxes.calls == [("information", window, "Z47 Kurulum Merkezi", ALL_READY_BOX + centre.CREDITS_LINE)]
+    assert boxes.calls == [("information", window, "Z47 Kurulum Merkezi", ALL_READY_BOX)]
 
 
 def test_install_all_reports_the_failed_scripts_and_still_runs_the_rest(window, tool_tree, boxes, until_done):

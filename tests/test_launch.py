@@ -8,7 +8,9 @@ import types
 
 import pytest
 
-TITLE = "Z47 Sevra — Bulut Dosya ve Yedekleme Merkezi"
+from vocabulary import TITLES
+
+TITLE = TITLES["z47-cloud"]
 
 
 class PopenRecorder:

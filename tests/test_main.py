@@ -1,6 +1,5 @@
 """main(): the application, the window, the event loop and how main ends."""
 import json
-import pathlib
 import subprocess
 
 import pytest

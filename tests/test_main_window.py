@@ -1,10 +1,10 @@
 """The main window: its widget tree, texts, sizes, icon, and cards that act on their own record."""
 import pytest
 from PyQt5.QtCore import Qt
-from PyQt5.QtWidgets import (QFrame, QHBoxLayout, QLabel, QMenuBar, QPushButton, QScrollArea, QStatusBar,
+from PyQt5.QtWidgets import (QFrame, QHBoxLayout, QMenuBar, QPushButton, QScrollArea, QStatusBar,
                              QVBoxLayout)
 
-READY = "Hazır — İstediğiniz aracı tek tıkla kurabilir veya başlatabilirsiniz."
+from vocabulary import READY
 
 
 def margins(layout):

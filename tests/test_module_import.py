@@ -1,15 +1,13 @@
 """Importing the module: what it binds, what it changes in the process, and how it behaves
 when imported again, from another interpreter, or without PyQt5."""
-import os
 import pathlib
-import shutil
 import subprocess
 
 import pytest
 
-from helpers import PYTHON, STAGE, run_json, run_python
+from helpers import STAGE, built_module, run_json
 
-MODULE_FILE = next(STAGE.glob("Z47_Kurulum_Merkezi*.so"))
+MODULE_FILE = built_module()
 
 
 def test_only_the_init_function_is_exported():

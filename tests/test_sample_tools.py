@@ -11,17 +11,11 @@ import time
 import pytest
 
 from helpers import PYTHON, STAGE, changed
+from vocabulary import FOLDERS, TITLES
 
 # Each tool's folder (and desktop entry name) and its title, as a user sees them.
-TOOLS = [
-    ("z47-linux-monitor", "Z47 Sistem Monitörü (Monitor)"),
-    ("z47-vpn-adblocker", "Z47 Morvek — Reklam Engelleyici ve Güvenli Ağ"),
-    ("z47-delmo", "Z47 Delmo — Parola, Not Defteri ve Form Yöneticisi"),
-    ("z47-system-network", "Z47 Sistem ve Ağ Kontrol Merkezi"),
-    ("z47-cloud", "Z47 Sevra — Bulut Dosya ve Yedekleme Merkezi"),
-    ("z47-remote-desktop", "Tevrix — Uzak Masaüstü ve Hızlı Destek"),
-]
-TOOL_IDS = [folder for folder, _ in TOOLS]
+TOOLS = list(TITLES.items())
+TOOL_IDS = FOLDERS
 REAL_MV = shutil.which("mv")
 
 

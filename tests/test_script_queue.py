@@ -7,7 +7,9 @@ import time
 
 import pytest
 
-TITLE = "Z47 Delmo — Parola, Not Defteri ve Form Yöneticisi"
+from vocabulary import TITLES
+
+TITLE = TITLES["z47-delmo"]
 
 
 @pytest.fixture
@@ -90,7 +92,7 @@ def fifos(tmp_path):
     return made
 
 
-CLOUD = "Z47 Sevra — Bulut Dosya ve Yedekleme Merkezi"
+CLOUD = TITLES["z47-cloud"]
 
 
 def test_a_queued_run_shows_its_text_again_when_its_turn_comes(window, qtbot, tool_tree, boxes, delmo, record_of,

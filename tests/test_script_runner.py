@@ -1,6 +1,5 @@
 """The window's background runner: status text first, result on the GUI thread, each run's
 worker kept until its result has arrived."""
-import pytest
 
 from helpers import SUCCESS as OK
 

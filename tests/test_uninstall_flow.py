@@ -1,7 +1,9 @@
 """Removing a tool: the question first, then kaldir.sh in the background."""
 import pytest
 
-TITLE = "Z47 Sistem ve Ağ Kontrol Merkezi"
+from vocabulary import NOT_REMOVED_BOX_TAIL, NOT_REMOVED_STATUS_TAIL, TITLES
+
+TITLE = TITLES["z47-system-network"]
 QUESTION = (TITLE + " uygulamasını sistemden kaldırmak istediğinize emin misiniz?\n"
             "(Klasördeki kurulum dosyalarınız silinmez, dilediğiniz zaman tekrar kurabilirsiniz.)")
 
@@ -16,9 +18,6 @@ def removal_script(tool_tree, status=0):
 
 
 REMOVED = "z47-system-network/kaldir.sh"
-NOT_REMOVED_BOX_TAIL = (" Windows'ta bu merkezden kaldırılmaz: araçlar paketin bir parçasıdır.\n"
-                        "Paketi kurulum programıyla kurduysanız Windows Ayarları › Uygulamalar › Yüklü uygulamalar "
-                        "listesinden, zip dosyasından açtıysanız klasörünü silerek kaldırabilirsiniz.")
 
 
 def test_without_a_removal_script_nothing_happens(window, tool_tree, boxes, record):
@@ -64,7 +63,7 @@ def test_on_windows_nothing_is_asked_or_claimed_and_the_user_learns_where_to_rem
     boxes.answer = boxes.Yes
     window.uninstall_one(record)
     assert window._workers == [] and tool_tree.logged() == []
-    assert window.lbl_status.text() == f"🛑 {TITLE} kaldırılmadı — Windows'ta paket, yüklü uygulamalar listesinden kaldırılır."
+    assert window.lbl_status.text() == f"🛑 {TITLE}{NOT_REMOVED_STATUS_TAIL}"
     assert boxes.calls == [("information", window, "Kaldırma Bilgisi", TITLE + NOT_REMOVED_BOX_TAIL)]
 
 

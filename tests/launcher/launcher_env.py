@@ -12,11 +12,9 @@ import time
 import pytest
 
 from desktop import PROBE as WINDOW_PROBE, ProbedRun, probe_env
-from helpers import PYTHON, changed
+from helpers import PYTHON, ROOT, STAGE, built_module, changed
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD = ROOT / "build"
-STAGE = BUILD / "centre"
 LAUNCHER_NAME = "Z47_Masaustu_Araclari_Tam_Paketi"
 LAUNCHER = STAGE / LAUNCHER_NAME
 SUPPORT = pathlib.Path(__file__).resolve().parent / "support"
@@ -93,7 +91,7 @@ class LauncherFolder:
 
     def real_centre(self):
         """Puts the built centre module beside the launcher, with the first-frame hook."""
-        module = next(STAGE.glob("Z47_Kurulum_Merkezi.cpython-*.so"))
+        module = built_module()
         (self.path / module.name).symlink_to(module)
         shutil.copy2(SUPPORT / "sitecustomize.py", self.path / "sitecustomize.py")
 

@@ -16,15 +16,13 @@ from launcher_env import (BUILD, CENTRE_TITLE, LAUNCHER_NAME, MODULE_PYD, PACKAG
 from desktop import assert_fits_its_screen, x_desktop, x_frame_of, x_work_area
 from launcher_env import wine_session
 from pe_file import read_pe
+from vocabulary import ALL_READY, ALL_READY_BOX, FOLDERS, NOT_REMOVED_BOX_TAIL, NOT_REMOVED_STATUS_TAIL, READY, TITLES
 
 pytestmark = [pytest.mark.skipif(windows_parts_missing() is not None, reason=str(windows_parts_missing())),
               pytest.mark.slow]
 
-TOOLS = ["z47-linux-monitor", "z47-vpn-adblocker", "z47-delmo", "z47-system-network", "z47-cloud",
-         "z47-remote-desktop"]
-FIRST_TOOL_TITLE = "Z47 Sistem Monitörü (Monitor)"
-SECOND_TOOL_TITLE = "Z47 Morvek — Reklam Engelleyici ve Güvenli Ağ"
-DELMO_TITLE = "Z47 Delmo — Parola, Not Defteri ve Form Yöneticisi"
+FIRST_TOOL_TITLE, SECOND_TOOL_TITLE = TITLES["z47-linux-monitor"], TITLES["z47-vpn-adblocker"]
+DELMO_TITLE = TITLES["z47-delmo"]
 # Where a Turkish user unzips a download.
 USER_FOLDER = ("Kullanıcılar", "Ayşe Yılmaz", "İndirilenler", "Z47 Kurulum Ğüş")
 SHOTS = BUILD / "screenshots"
@@ -66,7 +64,7 @@ def test_package_folder_and_zip_hold_everything_a_user_needs():
     # The runtime's search path: its standard library, the package folder, then PyQt5's folder.
     assert (folder / "python312._pth").read_bytes().decode("ascii").splitlines() == [
         "python312.zip", ".", "Lib\\site-packages"]
-    for tool in TOOLS:
+    for tool in FOLDERS:
         for name in ("app.py", "kur.sh", "kaldir.sh", "assets/icon_512.png"):
             assert (folder / tool / name).is_file(), f"{tool}/{name}"
     # Whoever built it can replace it, even from a read-only copy of the Windows parts.
@@ -363,19 +361,12 @@ def test_every_text_the_centre_shows_on_windows_is_turkish_and_true(package):
     assert [(kind, what if kind == "status" else (what["caption"], what["text"], what["buttons"], what["default"]))
             for kind, what in run.findings() if kind != "window"] == [
         ("box", ("Başlatma Hatası", f"Hata: Başlatılacak dosya bulunamadı: {missing}", ["Tamam"], "Tamam")),
-        ("status", "Hazır — İstediğiniz aracı tek tıkla kurabilir veya başlatabilirsiniz."),  # the box says it
+        ("status", READY),  # the box says it
         ("status", f"▶ {DELMO_TITLE} başlatıldı."),
-        ("box", ("Z47 Kurulum Merkezi",
-                 "✓ Windows'ta ayrıca kurulum gerekmez: Z47 araçları bu paketle birlikte gelir ve hazırdır.\n"
-                 "Her birini kartındaki “Çalıştır” düğmesiyle başlatabilirsiniz.\n\n🛡️ "
-                 "Z47 Yazılım Ekibi ve Tevrix Geliştiricileri tarafından hazırlanmıştır.", ["Tamam"], "Tamam")),
-        ("status", "✓ Tüm Z47 araçları bu pakette hazır — her birini kartındaki “Çalıştır” düğmesiyle "
-                   "başlatabilirsiniz."),
-        ("box", ("Kaldırma Bilgisi",
-                 f"{DELMO_TITLE} Windows'ta bu merkezden kaldırılmaz: araçlar paketin bir parçasıdır.\n"
-                 "Paketi kurulum programıyla kurduysanız Windows Ayarları › Uygulamalar › Yüklü uygulamalar "
-                 "listesinden, zip dosyasından açtıysanız klasörünü silerek kaldırabilirsiniz.", ["Tamam"], "Tamam")),
-        ("status", f"🛑 {DELMO_TITLE} kaldırılmadı — Windows'ta paket, yüklü uygulamalar listesinden kaldırılır."),
+        ("box", ("Z47 Kurulum Merkezi", ALL_READY_BOX, ["Tamam"], "Tamam")),
+        ("status", ALL_READY),
+        ("box", ("Kaldırma Bilgisi", DELMO_TITLE + NOT_REMOVED_BOX_TAIL, ["Tamam"], "Tamam")),
+        ("status", f"🛑 {DELMO_TITLE}{NOT_REMOVED_STATUS_TAIL}"),
     ]
 
 
