@@ -8,9 +8,11 @@ from desktop import run_probed_centre
 from helpers import ROOT, run_python
 
 # Drives main() in a fresh process with the module's QApplication replaced by a subclass whose
-# event loop records what a person would see and then ends with a chosen code.
+# event loop records what a person would see and then ends with a chosen code (argv[1], JSON:
+# null for the loop's own).
 DRIVER = """
     import json, sys, traceback
+    CODE = json.loads(sys.argv[1])
     import Z47_Kurulum_Merkezi as m
     from PyQt5.QtCore import QTimer
     seen = {}
@@ -39,7 +41,7 @@ DRIVER = """
 
 
 def drive(code=None, **kwargs):
-    done = run_python(DRIVER.replace("CODE", repr(code)), **kwargs)
+    done = run_python(DRIVER, json.dumps(code), **kwargs)
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout.strip().splitlines()[-1])
 

@@ -45,8 +45,7 @@ RUNS = """
 def test_many_runs_end_cleanly(tmp_path, mode, count):
     script = tmp_path / "kur.sh"
     script.write_text("exit 0\n")
-    done = run_python(RUNS.replace("sys.argv[1]", repr(str(script))).replace("sys.argv[2]", repr(mode))
-                      .replace("sys.argv[3]", repr(str(count))), timeout=300)
+    done = run_python(RUNS, script, mode, count, timeout=300)
     assert done.returncode == 0, done.stderr[-2000:]
     assert "Destroyed while thread" not in done.stderr
     assert json.loads(done.stdout.strip().splitlines()[-1]) == [count, True, 0]

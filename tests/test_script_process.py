@@ -37,41 +37,41 @@ def sigchld_action(new=None):
     return {"ignored": old.handler == 1, "no_wait": bool(old.flags & SA_NOCLDWAIT)}
 """
 
-# Runs a worker over SCRIPTS and prints SIGCHLD's action before and after, and the result.
+# Runs a worker over the scripts (argv[1], JSON) and prints SIGCHLD's action before and after,
+# and the result.  With argv[2] "no-wait", a library loaded into the centre has first asked the
+# kernel not to keep its children's statuses.
 RUN_WORKER = SIGACTION + r"""
 import json, sys
-SET_UP
+if sys.argv[2] == "no-wait":
+    no_wait = Sigaction()
+    no_wait.flags = SA_NOCLDWAIT
+    sigchld_action(no_wait)
 before = sigchld_action()
 from PyQt5.QtCore import Qt
 import Z47_Kurulum_Merkezi as centre
 results = []
-worker = centre.ScriptWorker(json.loads(SCRIPTS))
+worker = centre.ScriptWorker(json.loads(sys.argv[1]))
 worker.done_signal.connect(lambda ok, msg: results.append([ok, msg]), Qt.DirectConnection)
 worker.start()
 worker.wait()
 print(json.dumps({"before": before, "after": sigchld_action(), "results": results}))
 """
 
-# What a session manager that ignores SIGCHLD does: the centre inherits it across exec.
+# What a session manager that ignores SIGCHLD does: the centre inherits it across exec.  The
+# program to run is argv[1], its arguments follow.
 IGNORED_BY_PARENT = r"""
 import os, signal, sys
 signal.signal(signal.SIGCHLD, signal.SIG_IGN)
-os.execv(sys.executable, [sys.executable, "-c", WORKER])
-"""
-
-# A library loaded into the centre asking the kernel not to keep its children's statuses.
-NO_WAIT_IN_PROCESS = r"""
-no_wait = Sigaction()
-no_wait.flags = SA_NOCLDWAIT
-sigchld_action(no_wait)
+os.execv(sys.executable, [sys.executable, "-c", *sys.argv[1:]])
 """
 
 
 def run_fresh_worker(scripts, how):
-    set_up = NO_WAIT_IN_PROCESS if how == "no-wait flag set in the centre" else ""
-    worker = RUN_WORKER.replace("SET_UP", set_up).replace("SCRIPTS", repr(json.dumps([str(s) for s in scripts])))
-    code = IGNORED_BY_PARENT.replace("WORKER", repr(worker)) if how == "ignored by the parent" else worker
-    done = run_python(code, timeout=60)
+    args = [json.dumps([str(s) for s in scripts]), "no-wait" if how == "no-wait flag set in the centre" else "-"]
+    if how == "ignored by the parent":
+        done = run_python(IGNORED_BY_PARENT, RUN_WORKER, *args, timeout=60)
+    else:
+        done = run_python(RUN_WORKER, *args, timeout=60)
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout.strip().splitlines()[-1])
 
@@ -100,16 +100,17 @@ def test_failed_scripts_are_reported_when_sigchld_would_discard_their_statuses(t
 
 
 # SIGCHLD is ignored while the first script runs, after bash was started: the kernel collects
-# the script on its own and its status is gone.  The fifo holds the script until then.
+# the script on its own and its status is gone.  The fifo (argv[1]) holds the first of the
+# scripts (argv[2:]) until then.
 LOST_WHILE_RUNNING = r"""
 import json, signal, sys
 from PyQt5.QtCore import Qt
 import Z47_Kurulum_Merkezi as centre
 results = []
-worker = centre.ScriptWorker(SCRIPTS)
+worker = centre.ScriptWorker(sys.argv[2:])
 worker.done_signal.connect(lambda ok, msg: results.append([ok, msg]), Qt.DirectConnection)
 worker.start()
-with open(FIFO, "w") as fifo:  # opens once the running script opened the other end
+with open(sys.argv[1], "w") as fifo:  # opens once the running script opened the other end
     signal.signal(signal.SIGCHLD, signal.SIG_IGN)
     fifo.write("go\n")
 worker.wait()
@@ -122,9 +123,7 @@ def test_script_whose_status_cannot_be_read_ends_the_run_as_a_failure(tool_tree,
     os.mkfifo(fifo)
     held = tool_tree.logging_script("z47-delmo", extra=f'read -r line < "{fifo}"\nexit 0')
     after = tool_tree.logging_script("z47-cloud")
-    code = LOST_WHILE_RUNNING.replace("SCRIPTS", repr([str(held), str(after)])).replace("FIFO", repr(str(fifo)))
-
-    done = run_python(code, timeout=60)
+    done = run_python(LOST_WHILE_RUNNING, fifo, held, after, timeout=60)
 
     assert done.returncode == 0, done.stderr
     assert json.loads(done.stdout.strip().splitlines()[-1]) == [
