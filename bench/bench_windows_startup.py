@@ -7,7 +7,7 @@ prefix on the same Xvfb.  Each kind has its own copy of the package (hard links)
 temporary folder in build/; the bare copy has no centre module but a Z47_Kurulum_Merkezi.py whose
 main() shows an empty QMainWindow of the centre's size (1120x740).  Both copies get the same
 first-frame hook: their python312._pth gains an "import site" line, so the runtime imports
-bench/support/sitecustomize.py from the package folder, which writes the wall clock after the
+scripts/first_frame_hook.py, as sitecustomize, from the package folder, which writes the wall clock after the
 main window's first paint and closes the window.  Both kinds pay the same for that.
 
 A sample is `wine <launcher>.exe` as a fresh process, timed with time.time_ns() on both sides
@@ -41,7 +41,7 @@ sys.path[:0] = [str(ROOT / "tests" / "launcher"), str(ROOT / "tests")]  # launch
 from launcher_env import (BUILD, CENTRE_TITLE, LAUNCHER_NAME, MODULE_PYD, PACKAGE, Wine,  # noqa: E402
                           WineUnavailable, link_tree, windows_parts_missing, windows_path, wine_session)
 
-HOOK = ROOT / "bench" / "support" / "sitecustomize.py"
+HOOK = ROOT / "scripts" / "first_frame_hook.py"
 SAMPLE_TIMEOUT = 180  # seconds; a start that takes longer has hung
 
 BARE_WINDOW = '''\
@@ -80,7 +80,7 @@ def sample(wine: Wine, launcher: pathlib.Path, frame: pathlib.Path, title: str) 
     """One start to the first painted frame and on to the process's end; the painted window's
     title must start with `title`."""
     frame.unlink(missing_ok=True)
-    env = {"Z47_BENCH_FRAME": windows_path(frame)}
+    env = {"Z47_FIRST_FRAME": windows_path(frame)}
     start = time.time_ns()
     process = wine.start(launcher, cwd=launcher.parent.parent, env=env)
     watchdog = threading.Timer(SAMPLE_TIMEOUT, process.kill)

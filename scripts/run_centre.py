@@ -8,6 +8,7 @@ Where XDG_RUNTIME_DIR is not set, Qt is given a private one in the build folder 
     run_centre.py                 open the window (Xvfb + screenshot when there is no display)
     run_centre.py --screenshot F  open, save a screenshot of the screen to F, close
 """
+import importlib
 import os
 import pathlib
 import shutil
@@ -15,37 +16,26 @@ import subprocess
 import sys
 import tempfile
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
+HERE = pathlib.Path(__file__).resolve().parent
+ROOT = HERE.parent
 STAGE = ROOT / "build" / "centre"
 DEFAULT_SHOT = ROOT / "build" / "centre.png"
 
 
 def run_with_screenshot(path: pathlib.Path) -> int:
-    """Runs main() with an application whose event loop takes a picture and then closes."""
-    sys.path.insert(0, str(STAGE))
+    """Runs main(); once the window has been painted, the first-frame hook photographs it
+    and closes it."""
+    frame = path.with_suffix(".frame")
+    os.environ.update(Z47_FIRST_FRAME=str(frame), Z47_FIRST_FRAME_SHOT=str(path))
+    sys.path[:0] = [str(STAGE), str(HERE)]
+    importlib.import_module("first_frame_hook")  # first: it watches the application the centre makes
     import Z47_Kurulum_Merkezi as centre
-    from PyQt5.QtCore import QTimer
-
-    real_app = centre.QApplication
-
-    class ScreenshotApp(real_app):
-        def exec_(self):
-            QTimer.singleShot(1500, self._shoot)
-            return super().exec_()
-
-        def _shoot(self):
-            # The centre's own window, as the screen shows it.
-            window = next(w for w in self.topLevelWidgets() if w.isVisible() and w.isWindow())
-            ok = window.screen().grabWindow(window.winId()).save(str(path), "PNG")
-            if not ok:
-                print(f"could not save {path}", file=sys.stderr)
-            self.closeAllWindows()
-
-    centre.QApplication = ScreenshotApp
     try:
         centre.main()
     except SystemExit as end:
         return int(end.code or 0)
+    finally:
+        frame.unlink(missing_ok=True)
     return 0
 
 

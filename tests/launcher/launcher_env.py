@@ -17,7 +17,7 @@ from helpers import PYTHON, ROOT, STAGE, built_module, changed
 BUILD = ROOT / "build"
 LAUNCHER_NAME = "Z47_Masaustu_Araclari_Tam_Paketi"
 LAUNCHER = STAGE / LAUNCHER_NAME
-SUPPORT = pathlib.Path(__file__).resolve().parent / "support"
+FIRST_FRAME_HOOK = ROOT / "scripts" / "first_frame_hook.py"
 
 PACKAGE_TITLE = "Z47 Masaüstü Araçları Tam Paketi"
 CENTRE_TITLE = "Z47 Masaüstü Araçları 5'i 1 Arada Kurulum Merkezi"
@@ -93,7 +93,7 @@ class LauncherFolder:
         """Puts the built centre module beside the launcher, with the first-frame hook."""
         module = built_module()
         (self.path / module.name).symlink_to(module)
-        shutil.copy2(SUPPORT / "sitecustomize.py", self.path / "sitecustomize.py")
+        shutil.copy2(FIRST_FRAME_HOOK, self.path / "sitecustomize.py")
 
     def env(self, **changes) -> dict:
         env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "Z47_"))}

@@ -12,7 +12,7 @@ def running_centre(tmp_path):
     scratch = first.scratch
     first.real_centre()
     frame, close_when = scratch / "first-frame.txt", scratch / "close-now"
-    process = first.start(env=first.env(Z47_TEST_FRAME=str(frame), Z47_TEST_CLOSE_WHEN=str(close_when)))
+    process = first.start(env=first.env(Z47_FIRST_FRAME=str(frame), Z47_FIRST_FRAME_CLOSE_WHEN=str(close_when)))
     try:
         wait_for_file(frame, process)
         yield first
@@ -29,7 +29,7 @@ def second_start(first: LauncherFolder, *args, folder_name="İkinci"):
     second.real_centre()
     frame = first.scratch / f"{folder_name}-frame.txt"
     result = second.run(*args, env=second.env(XDG_RUNTIME_DIR=str(first.runtime_dir),
-                                              Z47_TEST_FRAME=str(frame)))
+                                              Z47_FIRST_FRAME=str(frame)))
     return result, frame.exists()
 
 

@@ -1,27 +1,32 @@
-"""First-frame hook for the Windows start-up benchmark (bench_windows_startup.py).
+"""First-frame hook: waits for the centre's window to be painted, instead of waiting "long
+enough".  Used by `scripts/run_centre.py` (the screenshot of `make run`), the launcher's tests
+and the start-up benchmarks.
 
-The benchmark lays out its own copy of the package whose python312._pth ends with
-"import site", so the runtime imports this module from the package folder at start-up.  When
-Z47_BENCH_FRAME names a file, it notes the wall clock (time.time_ns(), which under wine is the
-host's real-time clock, the one the benchmark reads) as soon as the runtime is up, watches the
-main window of whatever QApplication runs, and after that window's first paint writes one line:
+Python loads it at start-up as sitecustomize (a copy of it by that name beside the program, or
+first on PYTHONPATH), or a program imports it before the centre.  When Z47_FIRST_FRAME names a
+file, it notes the wall clock as soon as it is loaded, watches the main window of whatever
+QApplication runs, and after that window's first paint writes one line to that file:
 
-    runtime up (ns) <tab> first frame (ns) <tab> peak working set (bytes, 0 if unknown) <tab> title
+    loaded (ns) <tab> first frame (ns) <tab> peak working set (bytes, 0 if unknown) <tab> title
 
-then closes the window the way its user would, so that the process ends with 0.
-Without Z47_BENCH_FRAME it does nothing.
+The clock is time.time_ns(): under wine the host's real-time clock, which a caller outside
+wine can read too.  When Z47_FIRST_FRAME_SHOT names a file, a picture of the window as the
+screen shows it is saved there (PNG).  Then the window is closed the way its user would close
+it, once the file Z47_FIRST_FRAME_CLOSE_WHEN names exists when it names one.  Without
+Z47_FIRST_FRAME it does nothing.
 """
 import os
 import time
 
-_runtime_up = time.time_ns()
-_frame_file = os.environ.get("Z47_BENCH_FRAME")
+_loaded = time.time_ns()
+_frame_file = os.environ.get("Z47_FIRST_FRAME")
 
 if _frame_file:
     from PyQt5 import QtCore, QtWidgets
 
     def _peak_working_set() -> int:
-        """The process's peak working set as Windows reports it (wine reads it from the host)."""
+        """The process's peak working set as Windows reports it (wine reads it from the host);
+        0 elsewhere."""
         try:
             import ctypes
             from ctypes import wintypes
@@ -43,7 +48,7 @@ if _frame_file:
             get_info.argtypes = [wintypes.HANDLE, ctypes.c_void_p, wintypes.DWORD]
             if get_info(kernel32.GetCurrentProcess(), ctypes.byref(counters), counters.cb):
                 return counters.PeakWorkingSetSize
-        except Exception:
+        except (AttributeError, OSError):  # not Windows
             pass
         return 0
 
@@ -63,8 +68,18 @@ if _frame_file:
         def painted(self):
             stamp = time.time_ns()
             peak = _peak_working_set()
+            shot = os.environ.get("Z47_FIRST_FRAME_SHOT")
+            if shot and not self.window.screen().grabWindow(self.window.winId()).save(shot, "PNG"):
+                print(f"could not save {shot}", flush=True)
             with open(_frame_file, "w", encoding="utf-8") as f:
-                f.write(f"{_runtime_up}\t{stamp}\t{peak}\t{self.window.windowTitle()}\n")
+                f.write(f"{_loaded}\t{stamp}\t{peak}\t{self.window.windowTitle()}\n")
+            self.close_when_told()
+
+        def close_when_told(self):
+            close_when = os.environ.get("Z47_FIRST_FRAME_CLOSE_WHEN")
+            if close_when and not os.path.exists(close_when):
+                QtCore.QTimer.singleShot(50, self.close_when_told)
+                return
             self.window.close()
 
     _watch = _FirstFrame()
