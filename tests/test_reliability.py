@@ -116,26 +116,37 @@ def test_workers_are_waited_for_at_exit_even_after_a_deleted_one(tmp_path):
 def test_worker_taking_the_lock_back_during_shutdown_ends_quietly(tmp_path):
     # The exit wait is dropped, so the interpreter shuts down while a script runs; the script
     # ends during that shutdown and its worker asks for the interpreter back.  The runtime then
-    # ends the worker's thread by unwinding it, which must not abort the process.
-    done = run_python(f"""
-        import atexit, time
+    # ends the worker's thread by unwinding it, which must not abort the process.  Handshakes
+    # make that order certain: the script ends only once the shutdown has begun, and the
+    # shutdown goes on only once the worker has collected the script (its next step is to take
+    # the interpreter back).
+    shutting_down, collected = tmp_path / "kapaniyor", tmp_path / "toplandi"
+    done = run_python("""
+        import atexit, os, pathlib, sys, time
         import Z47_Kurulum_Merkezi as m
         atexit._clear()
-        script = m.Path({str(tmp_path)!r}) / "kur.sh"
-        script.write_text("sleep 0.3\\n")
+        folder = pathlib.Path(sys.argv[1])
+        script, pid_file = folder / "kur.sh", folder / "pid"
+        script.write_text(f'echo $$ > "{pid_file}"\\nwhile [ ! -e "{sys.argv[2]}" ]; do sleep 0.01; done\\n')
         worker = m.ScriptWorker([script])
         worker.start()
-        time.sleep(0.1)             # the worker now waits for its script without the lock
+        while not pid_file.exists():    # the worker now waits for its script without the lock
+            time.sleep(0.01)
 
-        class SlowToGo:             # cleared with __main__ while the runtime shuts down
-            def __init__(self, sleep, worker):
-                self.sleep, self.worker = sleep, worker
-            def __del__(self):
-                self.sleep(1.5)     # lets go of the lock; the script ends meanwhile
-        keep = SlowToGo(time.sleep, worker)
-    """, timeout=120)
+        class AtShutdown:               # cleared with __main__ while the runtime shuts down
+            def __del__(self, open=open, exists=os.path.exists, sleep=time.sleep, argv=list(sys.argv)):
+                pid = open(pid_file).read().strip()
+                open(argv[2], "w").close()          # the script may end now
+                for _ in range(3000):               # until the worker has collected it
+                    if not exists("/proc/" + pid):
+                        open(argv[3], "w").close()
+                        break
+                    sleep(0.01)
+        keep = AtShutdown()
+    """, tmp_path, shutting_down, collected, timeout=120)
     assert done.returncode == 0, done.stderr[-2000:]
     assert "terminate" not in done.stderr and "FATAL" not in done.stderr
+    assert shutting_down.exists() and collected.exists(), "the shutdown did not meet a running script"
 
 
 def test_run_whose_thread_cannot_start_reports_failure_and_frees_the_queue(tmp_path):
