@@ -28,70 +28,85 @@ def test_window_title_sizes_and_status(window, centre):
     assert window.findChildren(QMenuBar) == [] and window.findChildren(QStatusBar) == []
 
 
-def test_layout_from_top_to_bottom(window):
-    root = window.centralWidget()
-    layout = root.layout()
-    assert isinstance(layout, QVBoxLayout)
-    assert margins(layout) == (18, 16, 18, 14) and layout.spacing() == 10
-    items = [layout.itemAt(i).widget() for i in range(layout.count())]
-    hdr, scroll, status = items
+def layouts_of(window) -> dict:
+    """The window's layouts by name, in the order a person sees them."""
+    root = window.centralWidget().layout()
+    header, scroll = root.itemAt(0).widget().layout(), root.itemAt(1).widget()
+    card = cards(window)[0].layout()
+    return {"window": root, "header": header, "header titles": header.itemAt(0).layout(),
+            "card area": scroll.widget().layout(), "card": card, "card texts": card.itemAt(0).layout(),
+            "card buttons": card.itemAt(1).layout()}
+
+
+# Layout: margins (left, top, right, bottom), spacing, stretch of each item (None: not checked).
+LAYOUTS = {
+    "window": (QVBoxLayout, (18, 16, 18, 14), 10, [0, 1, 0]),
+    "header": (QHBoxLayout, (16, 12, 16, 12), None, [1, 0]),
+    "header titles": (QVBoxLayout, None, 3, None),
+    "card area": (QVBoxLayout, (0, 0, 4, 0), 10, None),
+    "card": (QHBoxLayout, (18, 14, 18, 14), 14, [1, 0]),
+    "card texts": (QVBoxLayout, None, 4, None),
+    "card buttons": (QHBoxLayout, None, 8, None),
+}
+
+# Fixed labels: text, style sheet, point size.
+LABELS = [
+    ("Z47 Masaüstü Araçları — Kurulum ve Yönetim Merkezi",
+     "color: #166534; background: transparent; font-weight: 700;", 13),
+    ("Tüm masaüstü araçlarını tek ekrandan kurabilir, başlatabilir veya yönetebilirsiniz.",
+     "color: #15803D; background: transparent; font-weight: 600;", 10),
+    (READY, "color: #475569; font-weight: 700;", 9),
+]
+
+
+def test_layouts_from_top_to_bottom(window):
+    found = layouts_of(window)
+    for name, (kind, margin, spacing, stretches) in LAYOUTS.items():
+        layout = found[name]
+        facts = (type(layout), margins(layout) if margin else None, layout.spacing() if spacing else None,
+                 [layout.stretch(i) for i in range(layout.count())] if stretches else None)
+        assert facts == (kind, margin, spacing, stretches), name
+    root = found["window"]
+    hdr, scroll, status = (root.itemAt(i).widget() for i in range(root.count()))
     assert hdr.objectName() == "HeaderCard" and isinstance(scroll, QScrollArea) and status is window.lbl_status
-    assert [layout.stretch(i) for i in range(3)] == [0, 1, 0]
-
-    hl = hdr.layout()
-    assert isinstance(hl, QHBoxLayout) and margins(hl) == (16, 12, 16, 12)
-    title_col, button = hl.itemAt(0).layout(), hl.itemAt(1).widget()
-    assert hl.stretch(0) == 1 and title_col.spacing() == 3
-    lbl_main, lbl_sub = title_col.itemAt(0).widget(), title_col.itemAt(1).widget()
-    assert lbl_main.text() == "Z47 Masaüstü Araçları — Kurulum ve Yönetim Merkezi"
-    assert lbl_main.styleSheet() == "color: #166534; background: transparent; font-weight: 700;"
-    assert lbl_main.font().pointSize() == 13
-    assert lbl_sub.text() == "Tüm masaüstü araçlarını tek ekrandan kurabilir, başlatabilir veya yönetebilirsiniz."
-    assert lbl_sub.styleSheet() == "color: #15803D; background: transparent; font-weight: 600;"
-    assert lbl_sub.font().pointSize() == 10
-    assert button.text() == "Tümünü Tek Tıkla Kur" and button.height() == 38 and button.font().pointSize() == 10
-    assert button.toolTip() == "Paketteki 5 masaüstü aracının tamamını tek tıkla sisteminize kurar."
-    assert button.cursor().shape() == Qt.PointingHandCursor
-
     assert scroll.widgetResizable() and scroll.frameShape() == QFrame.NoFrame
     assert scroll.styleSheet() == "QScrollArea { background: transparent; border: none; }"
-    cards_layout = scroll.widget().layout()
-    assert margins(cards_layout) == (0, 0, 4, 0) and cards_layout.spacing() == 10
-    assert cards_layout.count() == 7 and cards_layout.itemAt(6).spacerItem() is not None
+    area = found["card area"]
+    assert area.count() == 7 and area.itemAt(6).spacerItem() is not None  # six cards, packed at the top
 
-    assert window.lbl_status.styleSheet() == "color: #475569; font-weight: 700;"
-    assert window.lbl_status.font().pointSize() == 9
+
+def test_fixed_labels_and_the_header_button(window):
+    titles = layouts_of(window)["header titles"]
+    labels = [titles.itemAt(0).widget(), titles.itemAt(1).widget(), window.lbl_status]
+    assert [(label.text(), label.styleSheet(), label.font().pointSize()) for label in labels] == LABELS
+    button = layouts_of(window)["header"].itemAt(1).widget()
+    assert (button.text(), button.height(), button.font().pointSize(), button.toolTip(), button.cursor().shape()) == (
+        "Tümünü Tek Tıkla Kur", 38, 10, "Paketteki 5 masaüstü aracının tamamını tek tıkla sisteminize kurar.",
+        Qt.PointingHandCursor)
 
 
 def test_one_card_per_record_in_catalogue_order(window, centre):
     found = cards(window)
     assert len(found) == 6
     for card, prog in zip(found, centre.PROGRAMS):
-        cl = card.layout()
-        assert margins(cl) == (18, 14, 18, 14) and cl.spacing() == 14 and cl.stretch(0) == 1
-        info_col, btn_col = cl.itemAt(0).layout(), cl.itemAt(1).layout()
+        info_col, btn_col = card.layout().itemAt(0).layout(), card.layout().itemAt(1).layout()
         t_lbl, d_lbl = info_col.itemAt(0).widget(), info_col.itemAt(1).widget()
-        assert info_col.spacing() == 4 and btn_col.spacing() == 8
-        assert t_lbl.text() == f"{prog['title']}  ({prog['version']})"
-        assert t_lbl.styleSheet() == f"color: {prog['accent']}; background: transparent; font-weight: 700;"
-        assert d_lbl.text() == prog["desc"]
-        assert d_lbl.styleSheet() == "color: #334155; background: transparent; font-weight: 600;"
-        assert t_lbl.wordWrap() and d_lbl.wordWrap()
-        assert (t_lbl.font().pointSize(), d_lbl.font().pointSize()) == (11, 9)
+        assert [(label.text(), label.styleSheet(), label.font().pointSize(), label.wordWrap())
+                for label in (t_lbl, d_lbl)] == [
+            (f"{prog['title']}  ({prog['version']})",
+             f"color: {prog['accent']}; background: transparent; font-weight: 700;", 11, True),
+            (prog["desc"], "color: #334155; background: transparent; font-weight: 600;", 9, True)]
         buttons = [btn_col.itemAt(i).widget() for i in range(btn_col.count())]
-        assert [b.text() for b in buttons] == ["Kur ve Başlat", "Çalıştır", "Kaldır"]
-        assert [b.toolTip() for b in buttons] == [
-            prog["title"] + " aracını sisteminize kurar ve başlatır.",
-            prog["title"] + " masaüstü arayüzünü hemen açar.",
-            prog["title"] + " kısayollarını sistemden kaldırır.",
+        assert [(b.text(), b.toolTip(), b.styleSheet()) for b in buttons] == [
+            ("Kur ve Başlat", prog["title"] + " aracını sisteminize kurar ve başlatır.",
+             window._btn_style("#0284C7", "#FFFFFF", "#0369A1")),
+            ("Çalıştır", prog["title"] + " masaüstü arayüzünü hemen açar.",
+             window._btn_style("#ECFDF5", "#15803D", "#86EFAC")),
+            ("Kaldır", prog["title"] + " kısayollarını sistemden kaldırır.",
+             window._btn_style("#FEF2F2", "#DC2626", "#FCA5A5")),
         ]
-        assert [b.styleSheet() for b in buttons] == [
-            window._btn_style("#0284C7", "#FFFFFF", "#0369A1"),
-            window._btn_style("#ECFDF5", "#15803D", "#86EFAC"),
-            window._btn_style("#FEF2F2", "#DC2626", "#FCA5A5"),
-        ]
-        assert all(b.height() == 36 and b.font().pointSize() == 10 for b in buttons)
-        assert all(b.cursor().shape() == Qt.PointingHandCursor for b in buttons)
+        assert {(b.height(), b.font().pointSize(), b.cursor().shape()) for b in buttons} == {
+            (36, 10, Qt.PointingHandCursor)}
 
 
 def test_card_buttons_act_on_their_own_record(window, centre, qtbot, monkeypatch):

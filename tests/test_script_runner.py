@@ -1,5 +1,6 @@
 """The window's background runner: status text first, result on the GUI thread, each run's
 worker kept until its result has arrived."""
+from PyQt5.QtCore import QCoreApplication
 
 from helpers import SUCCESS as OK
 
@@ -27,10 +28,13 @@ def test_overlapping_runs_run_one_at_a_time_in_click_order(window, qtbot, tool_t
     results = []
     window._run_scripts_async([slow], "⏳ birinci", lambda ok, msg: results.append(("slow", ok, msg)))
     window._run_scripts_async([fast], "⏳ ikinci", lambda ok, msg: results.append(("fast", ok, msg)))
-    assert len(window._workers) == 2 and window._workers[0] is not window._workers[1]
+    workers = list(window._workers)
+    assert len(workers) == 2 and workers[0] is not workers[1]
     assert window.lbl_status.text() == "⏳ ikinci"  # the window did not wait for the queue
     wait_results(qtbot, results, 2)
-    qtbot.wait(200)  # nothing more arrives
+    # Nothing more arrives: both threads are done and what they sent has been delivered.
+    qtbot.waitUntil(lambda: all(worker.isFinished() for worker in workers), timeout=30_000)
+    QCoreApplication.processEvents()
     assert results == [("slow", False, "z47-delmo/kur.sh betiği 3 çıkış koduyla sonlandı."), ("fast", True, OK)]
     assert log.read_text(encoding="utf-8").splitlines() == ["birinci başladı", "birinci bitti", "ikinci başladı"]
     assert window._workers == []

@@ -1,8 +1,6 @@
 """Fonts and style sheets: the exact texts the window applies."""
 import pytest
 
-CARD_BUTTON_FIXED = 328
-
 WINDOW_SHEET = (
     "\n"
     "            QWidget {\n"
@@ -59,26 +57,21 @@ def card_sheet(bg, fg, border):
     )
 
 
-@pytest.mark.parametrize("args, length", [
-    (("", "", ""), CARD_BUTTON_FIXED),
-    (("#0284C7", "#FFFFFF", "#0369A1"), 349),
-    ((1, None, 2.5), CARD_BUTTON_FIXED + 1 + 4 + 3),  # any value goes in as its text form
+@pytest.mark.parametrize("args", [
+    ("", "", ""),
+    ("#0284C7", "#FFFFFF", "#0369A1"),
+    (1, None, 2.5),  # any value goes in as its text form
 ])
-def test_card_button_sheet(centre, args, length):
-    sheet = centre.Z47InstallerCenter._btn_style(*args)
-    assert sheet == card_sheet(*(str(a) for a in args))
-    assert len(sheet) == length
-    assert sheet.endswith("\n" + " " * 8)
+def test_card_button_sheet(centre, args):
+    assert centre.Z47InstallerCenter._btn_style(*args) == card_sheet(*(str(a) for a in args))
 
 
 def test_fixed_sheets_are_exact(window):
     root = window.centralWidget()
     assert root.styleSheet() == WINDOW_SHEET
-    assert len(root.styleSheet()) == 616
     from PyQt5.QtWidgets import QPushButton
     install_all = [b for b in root.findChildren(QPushButton) if b.text() == "Tümünü Tek Tıkla Kur"][0]
     assert install_all.styleSheet() == INSTALL_ALL_SHEET
-    assert len(install_all.styleSheet()) == 367
     assert window.styleSheet() == ""  # the sheet lives on the central widget, not the window
 
 
