@@ -40,6 +40,14 @@ def wait_for(condition, what, timeout=30.0):
         time.sleep(0.02)
 
 
+def end_all(*processes):
+    """Ends the helper processes that were started (None: never started), in that order."""
+    for process in processes:
+        if process is not None:
+            process.terminate()
+            process.wait(timeout=30)
+
+
 @contextlib.contextmanager
 def x_desktop(folder: pathlib.Path, size=(1366, 768), dpi=96, taskbar=TASKBAR):
     """Yields the name of a display of `size` pixels at `dpi`, managed by openbox; everything
@@ -71,10 +79,7 @@ def x_desktop(folder: pathlib.Path, size=(1366, 768), dpi=96, taskbar=TASKBAR):
                  "openbox publishing its work area")
         yield display
     finally:
-        for process in (manager, xvfb):
-            if process is not None:
-                process.terminate()
-                process.wait(timeout=30)
+        end_all(manager, xvfb)
 
 
 def probe_env(report: pathlib.Path, shot: pathlib.Path, hold: pathlib.Path, actions=(), path=str) -> dict:
@@ -234,10 +239,7 @@ def accessibility_bus(folder: pathlib.Path, display: str):
                check=True)
         yield env
     finally:
-        for process in (launcher, bus):
-            if process is not None:
-                process.terminate()
-                process.wait(timeout=30)
+        end_all(launcher, bus)
         bus.stdout.close()
         shutil.rmtree(sockets, ignore_errors=True)
 
