@@ -16,15 +16,6 @@ def test_successful_install_reports_success(window, qtbot, centre, tool_tree, bo
                             f"✓ {TITLE} başarıyla kuruldu ve başlatıldı!\n\n🛡️ {CREDITS}")]
 
 
-def test_failing_install_script_is_reported_as_failure(window, qtbot, centre, tool_tree, boxes, until_done, record_of):
-    tool_tree.logging_script("z47-system-network", extra="exit 2")
-    window.install_one(record_of("z47-system-network"))
-    until_done(window)
-    msg = "z47-system-network/kur.sh betiği 2 çıkış koduyla sonlandı."
-    assert boxes.calls == [("warning", window, "Kurulum Hatası", "Hata: " + msg)]
-    assert window.lbl_status.text() == "⚠️ Hata: " + msg
-
-
 def test_run_failure_reaches_status_and_box(window, qtbot, centre, tool_tree, boxes, monkeypatch, until_done, record_of):
     # A worker that fails the way a time-out does, without waiting 45 seconds.
     from PyQt5.QtCore import QThread, pyqtSignal
@@ -107,16 +98,6 @@ def test_install_all_reports_the_failed_scripts_and_still_runs_the_rest(window, 
     msg = "z47-delmo/kur.sh betiği 1 ve z47-cloud/kur.sh betiği 5 çıkış koduyla sonlandı."
     assert boxes.calls == [("warning", window, "Kurulum Hatası", "Hata: " + msg)]
     assert window.lbl_status.text() == "⚠️ Hata: " + msg
-
-
-def test_two_quick_install_all_clicks_give_two_runs_and_two_boxes(window, qtbot, tool_tree, boxes, until_done):
-    tool_tree.logging_script("z47-delmo")
-    window.install_all(False)
-    window.install_all(False)
-    assert len(window._workers) == 2
-    until_done(window)
-    assert tool_tree.logged() == ["z47-delmo/kur.sh"] * 2
-    assert [c[2] for c in boxes.calls] == ["Z47 Kurulum Merkezi"] * 2
 
 
 def test_unreadable_tool_folder_is_reported_not_fatal(window, centre, boxes, monkeypatch):

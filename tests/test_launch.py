@@ -78,13 +78,6 @@ def test_usr_bin_is_the_last_place(window, places):
     assert window.lbl_status.text() == "▶ Kabuk başlatıldı."
 
 
-def test_a_folder_with_the_programs_name_is_not_started(window, places, cloud):
-    (places["exe"] / "Z47_Sevra.exe").mkdir()
-    program = make_file(places["pf"] / "Z47_Sevra" / "Z47_Sevra.exe")
-    window.launch_one(cloud)
-    assert started(places) == [[str(program)]]
-
-
 def test_records_without_windows_names_skip_those_places(window, places, tool_tree):
     record = {"id": "arac", "title": "Araç", "run_cmd": ["/usr/bin/python3", str(make_file(tool_tree.base / "arac" / "app.py"))]}
     make_file(places["pf"] / "arac")  # would be found if an empty folder name were joined

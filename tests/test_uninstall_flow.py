@@ -65,26 +65,3 @@ def test_on_windows_nothing_is_asked_or_claimed_and_the_user_learns_where_to_rem
     assert window._workers == [] and tool_tree.logged() == []
     assert window.lbl_status.text() == f"🛑 {TITLE}{NOT_REMOVED_STATUS_TAIL}"
     assert boxes.calls == [("information", window, "Kaldırma Bilgisi", TITLE + NOT_REMOVED_BOX_TAIL)]
-
-
-@pytest.mark.parametrize("status", [1, 4])
-def test_failed_removal_is_reported_with_the_scripts_exit_status(window, tool_tree, boxes, record, status, until_done):
-    removal_script(tool_tree, status=status)
-    boxes.answer = boxes.Yes
-    window.uninstall_one(record)
-    until_done(window)
-    msg = f"z47-system-network/kaldir.sh betiği {status} çıkış koduyla sonlandı."
-    assert boxes.calls[1:] == [("warning", window, "Kaldırma Hatası", "Hata: " + msg)]  # after the question
-    assert window.lbl_status.text() == "⚠️ Hata: " + msg
-    assert tool_tree.logged() == [REMOVED]
-
-
-def test_two_confirmed_removals_each_finish(window, tool_tree, boxes, record, until_done):
-    removal_script(tool_tree)
-    boxes.answer = boxes.Yes
-    window.uninstall_one(record)
-    window.uninstall_one(record)
-    assert len(window._workers) == 2
-    until_done(window)
-    assert tool_tree.logged() == [REMOVED, REMOVED]
-    assert window.lbl_status.text() == f"🛑 {TITLE} kaldırıldı."
