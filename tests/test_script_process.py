@@ -181,7 +181,8 @@ def test_no_bash_in_an_absolute_folder_fails_the_start(run_worker, tool_tree, tm
     empty.mkdir()
     monkeypatch.setenv("PATH", path.format(empty=empty))
 
-    assert run_worker([tool_tree.logging_script("z47-delmo")]) == (False, NO_BASH)
+    # The failed start ends the run: the second script is not tried either.
+    assert run_worker([tool_tree.logging_script("z47-delmo"), tool_tree.logging_script("z47-cloud")]) == (False, NO_BASH)
     assert not planted.exists()
     assert tool_tree.logged() == []
 
@@ -204,9 +205,10 @@ def test_bash_that_may_not_be_run_is_passed_over_and_named_when_no_other_is_foun
     not_runnable_bash(broken, kind)
     monkeypatch.setenv("PATH", f".:{broken}" + then.format(real=REAL_BASH_DIR))
 
-    assert run_worker([tool_tree.logging_script("z47-delmo")]) == result
+    scripts = [tool_tree.logging_script("z47-delmo"), tool_tree.logging_script("z47-cloud")]
+    assert run_worker(scripts) == result
     assert not planted.exists()
-    assert tool_tree.logged() == (["z47-delmo/kur.sh"] if result[0] else [])
+    assert tool_tree.logged() == (["z47-delmo/kur.sh", "z47-cloud/kur.sh"] if result[0] else [])
 
 
 def test_unset_path_searches_the_systems_default_folders(run_worker, tool_tree, monkeypatch, planted):
