@@ -51,21 +51,18 @@ def test_launcher_folder_leads_sys_path_and_path_once(folder, started):
     assert report["PATH"] == f"{folder.path}:/usr/bin:/bin"
 
 
-def test_site_packages_and_qt_binaries_come_first(folder, started):
+@pytest.mark.parametrize("with_qt, path_before, path_after", [
+    (True, "/usr/bin", "{folder}:{qt_bin}:/usr/bin"),
+    (False, None, "{folder}:"),  # no PATH before: the launcher's folder and one separator
+], ids=["with-qt-binaries", "without-qt-and-without-path"])
+def test_site_packages_come_first_and_qt_binaries_join_path_when_present(folder, started, with_qt, path_before,
+                                                                         path_after):
     site_packages = folder.path / "Lib" / "site-packages"
     qt_bin = site_packages / "PyQt5" / "Qt5" / "bin"
-    qt_bin.mkdir(parents=True)
-    report = started(PATH="/usr/bin")
+    (qt_bin if with_qt else site_packages).mkdir(parents=True)
+    report = started(PATH=path_before)
     assert report["path"][:2] == [str(site_packages), str(folder.path)]
-    assert report["PATH"] == f"{folder.path}:{qt_bin}:/usr/bin"
-
-
-def test_site_packages_without_qt_adds_no_qt_binaries(folder, started):
-    site_packages = folder.path / "Lib" / "site-packages"
-    site_packages.mkdir(parents=True)
-    report = started(PATH=None)
-    assert report["path"][:2] == [str(site_packages), str(folder.path)]
-    assert report["PATH"] == f"{folder.path}:"  # no PATH before: the launcher's folder and one separator
+    assert report["PATH"] == path_after.format(folder=folder.path, qt_bin=qt_bin)
 
 
 @pytest.mark.parametrize(
