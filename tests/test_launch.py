@@ -37,8 +37,8 @@ def places(tmp_path, monkeypatch, centre, tool_tree):
 
 
 @pytest.fixture
-def cloud(centre):
-    return next(p for p in centre.PROGRAMS if p["id"] == "z47-cloud")
+def cloud(record_of):
+    return record_of("z47-cloud")
 
 
 def make_file(path: pathlib.Path, text="#!/bin/sh\n", mode=0o755):

@@ -13,8 +13,8 @@ TITLE = TITLES["z47-delmo"]
 
 
 @pytest.fixture
-def delmo(centre):
-    return next(p for p in centre.PROGRAMS if p["folder"] == "z47-delmo")
+def delmo(record_of):
+    return record_of("z47-delmo")
 
 
 def entry_scripts(tool_tree):

@@ -9,8 +9,8 @@ QUESTION = (TITLE + " uygulamasını sistemden kaldırmak istediğinize emin mis
 
 
 @pytest.fixture
-def record(centre):
-    return next(p for p in centre.PROGRAMS if p["folder"] == "z47-system-network")
+def record(record_of):
+    return record_of("z47-system-network")
 
 
 def removal_script(tool_tree, status=0):
