@@ -1,7 +1,8 @@
 # The two entry points a person needs (see README.md):
 #   make run   - set up, build and open the centre (a screenshot under Xvfb when there is no display)
 #   make test  - set up, build everything and run every test
-#   make windows - the Windows package in dist/windows (needs Z47_WINDOWS_SDK, docs/windows-sdk.md)
+#   make windows - the Windows package and its setup program in dist/windows (needs
+#                  Z47_WINDOWS_SDK, docs/windows-sdk.md)
 #   make deb   - the Debian package of the Linux centre in build/
 #
 # Each command installs only what it needs (scripts/install-deps.sh): `run` what the Linux
@@ -41,7 +42,8 @@ run: build
 test: build-all
 	scripts/run-tests.sh
 
-# The build lays the package out in $(BUILD)/dist/windows when it has the Windows parts.
+# The build lays the package out, and makes its setup program, in $(BUILD)/dist/windows when it
+# has the Windows parts.
 windows: build-all
 	@if [ "$$(head -n1 $(BUILD)/windows-parts.txt)" != found ]; then \
 	  echo "z47: $$(sed -n 2p $(BUILD)/windows-parts.txt)" >&2; exit 1; fi

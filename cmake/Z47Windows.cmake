@@ -71,3 +71,32 @@ if(NOT windows_parts_missing)
     DEPENDS windows sample_tools
     USES_TERMINAL VERBATIM)
 endif()
+
+# The setup program beside the package (scripts/windows_setup.nsi), made with makensis
+# (Debian's nsis).  The file list is written from the package folder at each build, but only
+# rewritten when a file was added, removed or changed: the setup is compiled again only then.
+find_program(MAKENSIS makensis)
+if(NOT windows_parts_missing AND NOT MAKENSIS)
+  message(STATUS "makensis missing: the Windows setup program is not built; make test or make windows installs nsis")
+elseif(NOT windows_parts_missing)
+  set(setup_work "${CMAKE_BINARY_DIR}/windows-setup")
+  set(setup_files "${setup_work}/setup_files.nsh")
+  set(setup_icon "${CMAKE_BINARY_DIR}/windows/launcher/icon/z47_centre.ico")
+  set(setup_exe "${CMAKE_BINARY_DIR}/dist/windows/Z47_Masaustu_Araclari_Tam_Paketi-${PROJECT_VERSION}-setup.exe")
+  set(setup_command "${Z47_PYTHON}" "${PROJECT_SOURCE_DIR}/scripts/make_windows_setup.py"
+      --package "${CMAKE_BINARY_DIR}/dist/windows/Z47_Masaustu_Araclari_Tam_Paketi"
+      --version "${PROJECT_VERSION}" --icon "${setup_icon}" --work "${setup_work}" --makensis "${MAKENSIS}")
+  add_custom_target(windows_setup_files
+    COMMAND ${setup_command}
+    BYPRODUCTS "${setup_files}"
+    VERBATIM)
+  add_dependencies(windows_setup_files windows_package)
+  add_custom_command(OUTPUT "${setup_exe}"
+    COMMAND ${setup_command} --dest "${CMAKE_BINARY_DIR}/dist/windows"
+    DEPENDS "${setup_files}" "${setup_icon}" "${PROJECT_SOURCE_DIR}/scripts/windows_setup.nsi"
+            "${PROJECT_SOURCE_DIR}/scripts/make_windows_setup.py"
+    COMMENT "Compiling the Windows setup program"
+    USES_TERMINAL VERBATIM)
+  add_custom_target(windows_setup ALL DEPENDS "${setup_exe}")
+  add_dependencies(windows_setup windows_setup_files)
+endif()

@@ -44,6 +44,8 @@ test_packages=(
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   # the Debian package's checks; gio starts menu entries as a desktop does
   lintian desktop-file-utils libglib2.0-bin
+  # makensis, for the Windows setup program (scripts/windows_setup.nsi)
+  nsis
 )
 
 # A new Debian root from Debian's archive, for the README's commands on each release.

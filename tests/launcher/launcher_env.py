@@ -484,3 +484,52 @@ def screenshot(display: str, title_start: str, target: pathlib.Path) -> pathlib.
     subprocess.run([PYTHON, "-c", GRAB, x_window_of(display, title_start), str(target)],
                    env=env, check=True, timeout=60)
     return target
+
+
+# --- the setup program under wine -------------------------------------------------------------
+
+WINE_FONTS = pathlib.Path("/usr/share/wine/fonts")  # fonts-wine: Tahoma and the other stock fonts
+
+
+class UserWine(Wine):
+    """A Wine whose account has the given login name, and whose fontconfig setup shows wine's
+    own fonts and no others: a dialog of the stock Windows controls (the setup's pages) is laid
+    out in "MS Shell Dlg", which wine finds through fontconfig, and is 1x1 pixels without it."""
+
+    def __init__(self, base: pathlib.Path, display: str, user: str):
+        super().__init__(base, display)
+        self.env.update(USER=user, LOGNAME=user)
+        pathlib.Path(self.env["FONTCONFIG_FILE"]).write_text(
+            '<?xml version="1.0"?>\n<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">\n'
+            f"<fontconfig><dir>{WINE_FONTS}</dir><cachedir>{base / 'fontconfig-cache'}</cachedir></fontconfig>\n",
+            encoding="utf-8")
+
+
+@contextlib.contextmanager
+def user_wine_session(user: str, base: pathlib.Path, display=None):
+    """As wine_session, for a Windows user of this name: wine names the account and its profile
+    folder (C:\\users\\<name>) after the login name in USER and LOGNAME when it makes the
+    prefix, and every program of the session runs with them."""
+    for tool in ("wine", "wineserver", "Xvfb"):
+        assert shutil.which(tool), f"{tool} is missing: scripts/install-deps.sh installs it"
+    made = make_run_user_folder()
+    xvfb, display = start_xvfb() if display is None else (None, display)
+    session = UserWine(base, display, user)
+    try:
+        (base / "prefix").mkdir()
+        session.start_server()
+        subprocess.run(["wine", "wineboot", "--init"], env=session.env, check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        yield session
+    finally:
+        for flag in ("-k", "-w"):
+            subprocess.run(["wineserver", flag], env=session.env, timeout=60, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if xvfb is not None:
+            xvfb.terminate()
+            xvfb.wait(timeout=30)
+        shutil.rmtree(session.server_folder(), ignore_errors=True)
+        for folder in reversed(made):
+            shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(base, ignore_errors=True)
