@@ -279,15 +279,15 @@ def make_run_user_folder() -> list:
 
 
 @contextlib.contextmanager
-def wine_session(base: pathlib.Path, display=None):
+def wine_session(base: pathlib.Path, display=None, make=None):
     """A new wine prefix below `base`, with its server running, on `display` or else on an X
     server of its own, for the time of the block; afterwards nothing of them is left, `base`
-    included."""
+    included.  `make(base, display)` makes the session's Wine (Wine itself by default)."""
     for tool in ("wine", "wineserver", "Xvfb"):
         assert shutil.which(tool), f"{tool} is missing: scripts/install-deps.sh installs it"
     made = make_run_user_folder()
     xvfb, display = start_xvfb() if display is None else (None, display)
-    session = Wine(base, display)
+    session = (make or Wine)(base, display)
     try:
         (base / "prefix").mkdir()
         session.start_server()
@@ -505,31 +505,8 @@ class UserWine(Wine):
             encoding="utf-8")
 
 
-@contextlib.contextmanager
 def user_wine_session(user: str, base: pathlib.Path, display=None):
     """As wine_session, for a Windows user of this name: wine names the account and its profile
     folder (C:\\users\\<name>) after the login name in USER and LOGNAME when it makes the
     prefix, and every program of the session runs with them."""
-    for tool in ("wine", "wineserver", "Xvfb"):
-        assert shutil.which(tool), f"{tool} is missing: scripts/install-deps.sh installs it"
-    made = make_run_user_folder()
-    xvfb, display = start_xvfb() if display is None else (None, display)
-    session = UserWine(base, display, user)
-    try:
-        (base / "prefix").mkdir()
-        session.start_server()
-        subprocess.run(["wine", "wineboot", "--init"], env=session.env, check=True,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=300)
-        yield session
-    finally:
-        for flag in ("-k", "-w"):
-            subprocess.run(["wineserver", flag], env=session.env, timeout=60, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if xvfb is not None:
-            xvfb.terminate()
-            xvfb.wait(timeout=30)
-        shutil.rmtree(session.server_folder(), ignore_errors=True)
-        for folder in reversed(made):
-            shutil.rmtree(folder, ignore_errors=True)
-        shutil.rmtree(base, ignore_errors=True)
+    return wine_session(base, display, make=lambda base, display: UserWine(base, display, user))
