@@ -29,6 +29,12 @@ py::object script_path(py::handle prog, const char* name)
 
 bool exists(py::handle path) { return truth(path.attr("exists")()); }
 
+// A success box's text: the message, then the credits line.
+py::str with_credits(py::handle text)
+{
+    return py::str(text) + py::str(texts::credits_prefix) + py::str(global("CREDITS_LINE"));
+}
+
 // Status line and warning box for a failed action.
 void report_failure(py::handle self, const char* caption, py::handle message)
 {
@@ -88,8 +94,7 @@ void install_one_steps(py::handle self, py::handle prog)
                                                       py::str(texts::installed_status_tail));
             global("QMessageBox").attr("information")(
                 window, texts::install_done_caption,
-                py::str(texts::mark_done) + title + py::str(texts::installed_box_tail) +
-                    py::str(texts::credits_prefix) + py::str(global("CREDITS_LINE")));
+                with_credits(py::str(texts::mark_done) + title + py::str(texts::installed_box_tail)));
         });
     run_one(self, script, py::str(texts::mark_running) + title_of(prog) + py::str(texts::installing_tail), after);
 }
@@ -101,7 +106,7 @@ void tell_all_ready(py::handle self)
     self.attr("lbl_status").attr("setText")(texts::ready_all_status);
     global("QMessageBox").attr("information")(
         self, texts::installed_all_caption,
-        py::str(texts::ready_all_box) + py::str(texts::credits_prefix) + py::str(global("CREDITS_LINE")));
+        with_credits(py::str(texts::ready_all_box)));
 }
 
 void install_all_steps(py::handle self)
@@ -120,7 +125,7 @@ void install_all_steps(py::handle self)
             window.attr("lbl_status").attr("setText")(texts::installed_all_status);
             global("QMessageBox").attr("information")(
                 window, texts::installed_all_caption,
-                py::str(texts::installed_all_box) + py::str(texts::credits_prefix) + py::str(global("CREDITS_LINE")));
+                with_credits(py::str(texts::installed_all_box)));
         });
     self.attr("_run_scripts_async")(scripts, texts::installing_all, after);
 }
